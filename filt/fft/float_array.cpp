@@ -1,0 +1,24 @@
+#include "fft/float_array.h"
+
+void vf_StoreFloatArray(vcArchive& ar, const float* values, unsigned long count) {
+  unsigned char version = 0;
+  ar || version;
+  ar || count;
+  ar.exchangeFloats(const_cast<float*>(values), count);  // storing only reads
+}
+
+unsigned long vf_LoadFloatArrayHead(vcArchive& ar) {
+  unsigned char version = 0;
+  ar || version;
+  if (version != 0) throw vcArchive::UnknownVersion(nullptr, 0);
+  unsigned long count = 0;
+  ar || count;
+  ar.requireReadable(count, sizeof(float));
+  return count;
+}
+
+void vf_LoadFloatArray(vcArchive& ar, std::vector<float>& values) {
+  const unsigned long count = vf_LoadFloatArrayHead(ar);
+  values.assign(count, 0.0f);
+  ar.exchangeFloats(values.data(), count);
+}

@@ -1,0 +1,20 @@
+// The float array record: version byte 0, unsigned long count, count floats.
+// Shared by the frequency buffer and the coefficient filters.
+#pragma once
+
+#include <vector>
+
+#include "vexstd/archive.h"
+
+// Stores `count` floats from `values` as a float array record.
+void vf_StoreFloatArray(vcArchive& ar, const float* values, unsigned long count);
+
+// Reads the head of a float array record (its version byte and count) and
+// returns the count. A non-zero version throws vcArchive::UnknownVersion with
+// no text and 0; a count larger than the bytes left throws EndOfData, so the
+// caller may allocate for the count once this returns.
+unsigned long vf_LoadFloatArrayHead(vcArchive& ar);
+
+// Loads a whole float array record into `values` (resized to the count, new
+// elements 0).
+void vf_LoadFloatArray(vcArchive& ar, std::vector<float>& values);

@@ -1,0 +1,8 @@
+// Symbol export for libvexfilt11. The library is built with hidden
+// visibility; declarations marked VEXFILT_API are its public surface.
+#pragma once
+
+#define VEXFILT_API __attribute__((visibility("default")))
+
+// C linkage for the per-pixel loops exported under plain names.
+#define VEXFILT_C_API extern "C" __attribute__((visibility("default")))
