@@ -18,7 +18,8 @@ thread_local std::vector<vcArchive*> tLiveArchives;
 // Longest class name an archive may record.
 constexpr std::uint64_t kMaxClassName = 1024;
 
-enum : unsigned char { kObjectRecord = 1, kObjectReference = 2 };
+// Tag of an object record (room for other kinds of record later).
+constexpr unsigned char kObjectRecord = 1;
 
 template <class U>
 void encodeLE(U v, unsigned char* out) {
@@ -140,31 +141,35 @@ void vcArchive::requireReadable(std::uint64_t count, std::size_t itemSize) const
   if (!canRead(count, itemSize)) throw EndOfData("Archive record claims more data than the archive holds");
 }
 
+template <class Step>
+void vcArchive::withOwnMarks(Step step) {
+  std::set<std::pair<const void*, unsigned>> pass = std::move(visited_);
+  visited_.clear();
+  try {
+    step();
+  } catch (...) {
+    visited_ = std::move(pass);
+    throw;
+  }
+  visited_ = std::move(pass);
+}
+
 void vcArchive::storeObject(vcPersistent& object) {
   if (!storing_) throw BadData("storeObject on an archive that is loading");
   const std::type_info& type = typeid(object);
   if (!vc_Instantiator::isRegistered(type))
     throw UnknownClass(("Cannot store an object of an unregistered class: " + vc_Instantiator::nameOf(type)).c_str());
-  const void* identity = dynamic_cast<const void*>(&object);
-  auto [it, fresh] = stored_.emplace(identity, static_cast<unsigned long>(stored_.size()));
-  unsigned char tag = fresh ? kObjectRecord : kObjectReference;
+  unsigned char tag = kObjectRecord;
   exchangeByte(tag);
-  if (!fresh) {
-    unsigned long index = it->second;
-    *this || index;
-    return;
-  }
   std::string name = vc_Instantiator::nameOf(type);
   *this || name;
-  object.dispatchSerialize(*this);
+  withOwnMarks([&] { object.dispatchSerialize(*this); });
 }
 
 std::unique_ptr<vcPersistent> vcArchive::loadObject() {
   if (storing_) throw BadData("loadObject on an archive that is storing");
   unsigned char tag = 0;
   exchangeByte(tag);
-  if (tag == kObjectReference)
-    throw BadData("Archive refers back to an object already loaded; it cannot be loaded a second time");
   if (tag != kObjectRecord) throw BadData("Archive holds no object record here");
   unsigned long n = 0;
   *this || n;
@@ -174,9 +179,10 @@ std::unique_ptr<vcPersistent> vcArchive::loadObject() {
   read(name.data(), n);
   std::unique_ptr<vcPersistent> object(vc_Instantiator::make(name));
   if (!object) throw UnknownClass(("Archive names a class that is not registered: " + name).c_str());
-  object->reInit();
-  object->loadSimple(*this);
-  ++loadedCount_;
+  withOwnMarks([&] {
+    object->reInit();
+    object->loadSimple(*this);
+  });
   return object;
 }
 

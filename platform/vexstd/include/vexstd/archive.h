@@ -16,7 +16,6 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -68,9 +67,11 @@ class VEXSTD_API vcArchive {
 
   // Polymorphic objects. storeObject writes the object's registered class
   // name, then the object; loadObject makes an object of the recorded class
-  // with its registered factory and loads it. Storing an object a second time
-  // in the same archive writes a reference to the first record; such a
-  // reference cannot be loaded into a second owner and fails with BadData.
+  // with its registered factory and loads it. Each such record is complete in
+  // itself: the object is written with visit marks of its own, so storing an
+  // object twice writes it twice (objects may die and others take their
+  // address within one archive), and each record loads into its own owner.
+  // Throws UnknownClass for a class that is not registered.
   void storeObject(vcPersistent& object);
   std::unique_ptr<vcPersistent> loadObject();
 
@@ -88,9 +89,11 @@ class VEXSTD_API vcArchive {
   void exchangeScalar(T& v);
 
   bool storing_;
+  // Runs `step` with visit marks of its own, then restores the pass's marks.
+  template <class Step>
+  void withOwnMarks(Step step);
+
   std::set<std::pair<const void*, unsigned>> visited_;
-  std::unordered_map<const void*, unsigned long> stored_;
-  unsigned long loadedCount_ = 0;
 
   friend class vcPersistent;
 };
