@@ -138,7 +138,8 @@ TEST(FrequencyBuffer, AssignmentAndEquality) {
   b = a;
   EXPECT_EQ(b, a);
   EXPECT_EQ(b.width(), 16);
-  b = b;
+  vcFrequencyBuffer& alias = b;
+  b = alias;  // self-assignment does nothing
   EXPECT_EQ(b, a);
 
   // Only the transform differs: equal.

@@ -10,31 +10,23 @@ namespace engine_test {
 
 struct Size
 {
-    long w;
-    long h;
+    long w, h;
+    friend void PrintTo(const Size& s, std::ostream* os) { *os << s.w << "x" << s.h; }
 };
 
-inline void PrintTo(const Size& s, std::ostream* os) { *os << s.w << "x" << s.h; }
-
-// 2*w*h deterministic floats in [-1, 1), the same on every platform.
-inline std::vector<float> randomArray(long w, long h, std::uint32_t seed)
+// 2*w*h deterministic floats in [-1, 1), or, when sparse, mostly zeros with a few small
+// integers (exact sums and cancellations, where even the sign of a zero shows the
+// order of operations). For width 1 the odd floats are 0, as the real-input routine
+// requires; other real inputs carry noise in the working half of each row slot.
+inline std::vector<float> testArray(long w, long h, std::uint32_t seed, bool sparse = false)
 {
     std::vector<float> a(static_cast<std::size_t>(2 * w * h));
     std::uint32_t s = seed * 2654435761u + 12345u;
-    for (float& v : a) {
+    for (std::size_t i = 0; i < a.size(); ++i) {
         s = s * 1664525u + 1013904223u;
-        v = static_cast<float>(s >> 8) / 8388608.0f - 1.0f;
-    }
-    return a;
-}
-
-// Real input for vf_RealFFT2D: samples in the first half of each row slot, noise in
-// the working half, except that width 1 needs a 0 after each sample.
-inline std::vector<float> realInput(long w, long h, std::uint32_t seed)
-{
-    std::vector<float> a = randomArray(w, h, seed);
-    for (long y = 0; w == 1 && y < h; ++y) {
-        a[2 * y + 1] = 0.0f;
+        const float v = static_cast<float>(s >> 8) / 8388608.0f - 1.0f;
+        a[i] = !sparse ? v : i % 7 == 3 ? static_cast<float>(static_cast<int>(4.0f * v)) : 0.0f;
+        if (w == 1 && i % 2 == 1) a[i] = 0.0f;
     }
     return a;
 }

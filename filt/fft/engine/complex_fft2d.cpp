@@ -18,10 +18,10 @@ void vf_ComplexFFT2D(float* data, long width, long height, int direction, long b
     assert(data != nullptr && vf_IsEngineSize(width) && vf_IsEngineSize(height));
     vf_ClampBand(bandMin, bandMax, height);
 
-    const vf_Twiddles table = vf_MakeTwiddles();
+    const vc_Twiddles table = vf_MakeTwiddles();
     std::vector<long> bitReverse(static_cast<std::size_t>(std::max(width, height)));
     vf_BitReverseTable(bitReverse.data(), width);
-    vf_Scratch scratch(width, height);
+    vc_Scratch scratch(width, height);
 
     // First pass along the rows. A row outside the band is zero, so is its transform.
     for (long y = 0; y < height; ++y) {

@@ -20,23 +20,23 @@ void vf_RealFFT2D(float* data, long width, long height)
 {
     assert(data != nullptr && vf_IsEngineSize(width) && vf_IsEngineSize(height));
 
-    const vf_Twiddles table = vf_MakeTwiddles();
+    const vc_Twiddles table = vf_MakeTwiddles();
     std::vector<long> bitReverse(static_cast<std::size_t>(std::max(width / 2, height)));
-    vf_Scratch scratch(width, height);
+    vc_Scratch scratch(width, height);
 
     // With width 1 each row already holds the complex value (sample, 0).
     float* columns = data;
     if (width > 1) {
         const long n = width / 2;
         vf_BitReverseTable(bitReverse.data(), n);
-        const vf_UntangleStep step = vf_MakeUntangleStep(width);
+        const vc_UntangleStep step = vf_MakeUntangleStep(width);
         for (long y = 0; y < height; ++y) {
             if (y % 16 == 0) {
                 vfThrowExceptionOnFailure(vsys_attention_check());
             }
             float* row = data + 2 * width * y;
             vf_RowTransform(row, n, +1, table, bitReverse.data());
-            vf_UntangleRealRowT(vf_ScalarRow{row}, width, step);
+            vf_UntangleRealRowT(vc_ScalarRow{row}, width, step);
         }
         if (width == height) {
             vf_TransposeSquareHalf(data, width, true);

@@ -21,13 +21,13 @@
 
 #include <cmath>
 
-struct vf_UntangleStep
+struct vc_UntangleStep
 {
     double wpr;
     double wpi;
 };
 
-inline vf_UntangleStep vf_MakeUntangleStep(long width)
+inline vc_UntangleStep vf_MakeUntangleStep(long width)
 {
     constexpr double pi = 3.141592653589793;
     const double theta = pi / static_cast<double>(width / 2);
@@ -36,7 +36,7 @@ inline vf_UntangleStep vf_MakeUntangleStep(long width)
 }
 
 template <class Rows>
-void vf_UntangleRealRowT(const Rows& z, long width, const vf_UntangleStep& step)
+void vf_UntangleRealRowT(const Rows& z, long width, const vc_UntangleStep& step)
 {
     using Lane = typename Rows::Lane;
     const long n = width / 2;

@@ -29,7 +29,7 @@
 #include <utility>
 
 // One row, one double per value.
-struct vf_ScalarRow
+struct vc_ScalarRow
 {
     using Lane = double;
     float* z;
@@ -97,7 +97,7 @@ inline void vf_ConjugateRow(const Rows& z, long n)
 // Transforms the rows of z, each of length n, in place. bitReverse is the table of
 // vf_BitReverseTable for n.
 template <class Rows>
-void vf_RowTransformT(const Rows& z, long n, int direction, const vf_Twiddles& table,
+void vf_RowTransformT(const Rows& z, long n, int direction, const vc_Twiddles& table,
                       const long* bitReverse)
 {
     using Lane = typename Rows::Lane;
@@ -157,8 +157,8 @@ void vf_RowTransformT(const Rows& z, long n, int direction, const vf_Twiddles& t
 }
 
 // The scalar instantiation: one row of n complex floats at row.
-inline void vf_RowTransform(float* row, long n, int direction, const vf_Twiddles& table,
+inline void vf_RowTransform(float* row, long n, int direction, const vc_Twiddles& table,
                             const long* bitReverse)
 {
-    vf_RowTransformT(vf_ScalarRow{row}, n, direction, table, bitReverse);
+    vf_RowTransformT(vc_ScalarRow{row}, n, direction, table, bitReverse);
 }

@@ -9,10 +9,10 @@
 // has 7 spare floats and is used from its first 16-byte aligned address. The memory
 // is owned here, so it is released on every path out of the call, including when the
 // attention poll throws.
-class vf_Scratch
+class vc_Scratch
 {
 public:
-    vf_Scratch(long width, long height)
+    vc_Scratch(long width, long height)
     {
         if (width != height && width > 1 && height > 1) {
             const std::size_t used = 2 * static_cast<std::size_t>(width) * static_cast<std::size_t>(height);

@@ -14,7 +14,7 @@
 
 #include <cmath>
 
-struct vf_Twiddles
+struct vc_Twiddles
 {
     static constexpr int kEntries = 16;
     float cos1[kEntries];
@@ -23,12 +23,12 @@ struct vf_Twiddles
     float sin3[kEntries];
 };
 
-inline vf_Twiddles vf_MakeTwiddles()
+inline vc_Twiddles vf_MakeTwiddles()
 {
     // 2 pi as the nearest double, written out so that every build uses the same value.
     constexpr double twoPi = 6.283185307179586;
-    vf_Twiddles table{};
-    for (int k = 0; k < vf_Twiddles::kEntries; ++k) {
+    vc_Twiddles table{};
+    for (int k = 0; k < vc_Twiddles::kEntries; ++k) {
         const double theta = twoPi / static_cast<double>(1L << k);
         table.cos1[k] = static_cast<float>(std::cos(theta));
         table.sin1[k] = static_cast<float>(std::sin(theta));

@@ -225,3 +225,207 @@ class VEXFILT_API vcFrequencyBuffer {
   float* data_ = nullptr;
   bool inverseComputed_ = false;
 };
+
+// ---------------------------------------------------------------------------
+// Forward transforms
+//
+// The spectrum is unscaled and in natural order. The result buffer takes the
+// image's size (padded to powers of two), offset and client transform, and
+// ends with masked 0 and inverseComputed false. The image's pixels go to the
+// top-left of the array unmoved whatever its offset (the offset is only
+// recorded), so an inverse transform gives back the image and its offset.
+// 8- and 16-bit pixels convert exactly, doubles round to the nearest float.
+//
+// Throws UnboundWindow (no text) for an unbound image (a pair: real first),
+// InvalidSize "Real and Imaginary buffers must have the same size and
+// offset." for a pair that differs, InvalidSize "Width and Height must be no
+// larger than 2048." -- all before the result is touched -- and the
+// attention poll's exception (the result then holds the new size and a partly
+// transformed array).
+// ---------------------------------------------------------------------------
+
+VEXFILT_API void vf_ForwardFFT(const vcPelBuffer_const<unsigned char>& image, vcFrequencyBuffer& result);
+VEXFILT_API void vf_ForwardFFT(const vcPelBuffer_const<unsigned short>& image, vcFrequencyBuffer& result);
+VEXFILT_API void vf_ForwardFFT(const vcPelBuffer_const<double>& image, vcFrequencyBuffer& result);
+VEXFILT_API void vf_ForwardFFT(const vcPelBuffer_const<unsigned char>& real,
+                               const vcPelBuffer_const<unsigned char>& imaginary, vcFrequencyBuffer& result);
+VEXFILT_API void vf_ForwardFFT(const vcPelBuffer_const<unsigned short>& real,
+                               const vcPelBuffer_const<unsigned short>& imaginary, vcFrequencyBuffer& result);
+VEXFILT_API void vf_ForwardFFT(const vcPelBuffer_const<double>& real, const vcPelBuffer_const<double>& imaginary,
+                               vcFrequencyBuffer& result);
+
+// The spectrum of one image (real samples), for T = unsigned char,
+// unsigned short, double.
+template <class T>
+VEXFILT_API void vfForwardFFT(const vcPelBuffer_const<T>& image, vcFrequencyBuffer& result) {
+  vf_ForwardFFT(image, result);
+}
+
+// The spectrum of real + i * imaginary (equal sizes and offsets).
+template <class T>
+VEXFILT_API void vfForwardFFT(const vcPelBuffer_const<T>& real, const vcPelBuffer_const<T>& imaginary,
+                              vcFrequencyBuffer& result) {
+  vf_ForwardFFT(real, imaginary, result);
+}
+
+extern template VEXFILT_API void vfForwardFFT<unsigned char>(const vcPelBuffer_const<unsigned char>&, vcFrequencyBuffer&);
+extern template VEXFILT_API void vfForwardFFT<unsigned short>(const vcPelBuffer_const<unsigned short>&, vcFrequencyBuffer&);
+extern template VEXFILT_API void vfForwardFFT<double>(const vcPelBuffer_const<double>&, vcFrequencyBuffer&);
+extern template VEXFILT_API void vfForwardFFT<unsigned char>(const vcPelBuffer_const<unsigned char>&,
+                                                             const vcPelBuffer_const<unsigned char>&, vcFrequencyBuffer&);
+extern template VEXFILT_API void vfForwardFFT<unsigned short>(const vcPelBuffer_const<unsigned short>&,
+                                                              const vcPelBuffer_const<unsigned short>&, vcFrequencyBuffer&);
+extern template VEXFILT_API void vfForwardFFT<double>(const vcPelBuffer_const<double>&, const vcPelBuffer_const<double>&,
+                                                      vcFrequencyBuffer&);
+
+// The forward transform of a buffer's array (every row; the source's band
+// and inverse flag are ignored). Throws Uninitialized "FrequencyBuffer has
+// not been initialized" for an empty source.
+VEXFILT_API void vfForwardFFT(const vcFrequencyBuffer& source, vcFrequencyBuffer& destination);
+
+// ---------------------------------------------------------------------------
+// Inverse transforms
+//
+// The inverse runs on a copy of the buffer, or with inPlace on the buffer's
+// own array, which then holds the spatial result and is marked
+// inverseComputed (set as soon as the array has been overwritten). A buffer so
+// marked is accepted by every inverse again, which then re-reads the result
+// without transforming. A masked buffer's band is handed to the engine,
+// which skips the rows outside it (they must be zero).
+//
+// Image outputs are imageWidth x imageHeight (the top-left of the array;
+// empty when the buffer's image size is 0 or less) with the buffer's offset
+// and client transform: a forward transform followed by an inverse gives back
+// the image and its offset. An unbound output image is assigned a new image;
+// a bound one keeps its own size, offset and transform and receives the
+// pixels at the positions it shares with the result (vfPelCopy).
+//
+// Pixels, with m = |element| and k = 1/(width*height) (k passed to the pixel
+// loops as a float): 8/16-bit round(m*k) saturated at 255/65535, or with
+// stretch round((m*k - low)*scale) over the image's own range (low and scale
+// as floats), taking the low 8/16 bits; double m*k (stretch ignored). round()
+// is to nearest, ties to even; a NaN gives 0.
+//
+// Throws Uninitialized "FrequencyBuffer has not been initialized" for an
+// empty buffer before changing anything; otherwise only the attention poll's
+// exception (unbound outputs may by then hold new images).
+// ---------------------------------------------------------------------------
+
+// The raw complex inverse (unscaled, the whole padded array) into `result`,
+// which ends with inverseComputed false and masked 0; `result` may be
+// `source`.
+VEXFILT_API void vfInverseFFT(vcFrequencyBuffer& source, vcFrequencyBuffer& result, bool inPlace);
+VEXFILT_API void vfInverseFFT(const vcFrequencyBuffer& source, vcFrequencyBuffer& result);
+
+// Real and imaginary parts of the result times k, as double images.
+VEXFILT_API void vfInverseFFT(vcFrequencyBuffer& source, vcPelBuffer<double>& real, vcPelBuffer<double>& imaginary,
+                              bool inPlace);
+VEXFILT_API void vfInverseFFT(const vcFrequencyBuffer& source, vcPelBuffer<double>& real,
+                              vcPelBuffer<double>& imaginary);
+
+// The overloads behind the image templates: an angle image (by pointer, made
+// when not null) or a quadrant image (always made) beside the magnitude.
+VEXFILT_API void vf_InverseFFT(vcFrequencyBuffer& buffer, vcPelBuffer<unsigned char>& image,
+                               vcPelBuffer<unsigned char>& quadrant, bool stretch, bool inPlace);
+VEXFILT_API void vf_InverseFFT(vcFrequencyBuffer& buffer, vcPelBuffer<unsigned char>& image,
+                               vcPelBuffer<double>* angle, bool stretch, bool inPlace);
+VEXFILT_API void vf_InverseFFT(vcFrequencyBuffer& buffer, vcPelBuffer<unsigned short>& image,
+                               vcPelBuffer<unsigned char>& quadrant, bool stretch, bool inPlace);
+VEXFILT_API void vf_InverseFFT(vcFrequencyBuffer& buffer, vcPelBuffer<unsigned short>& image,
+                               vcPelBuffer<double>* angle, bool stretch, bool inPlace);
+VEXFILT_API void vf_InverseFFT(vcFrequencyBuffer& buffer, vcPelBuffer<double>& image,
+                               vcPelBuffer<unsigned char>& quadrant, bool stretch, bool inPlace);
+VEXFILT_API void vf_InverseFFT(vcFrequencyBuffer& buffer, vcPelBuffer<double>& image, vcPelBuffer<double>* angle,
+                               bool stretch, bool inPlace);
+
+// Side outputs over any buffer with data, reading the top-left imageWidth x
+// imageHeight elements as they are: atan2(im, re) in [-pi, pi], and the
+// quadrant code (1 if re < 0) + (2 if im < 0), a zero of either sign counting
+// as not negative.
+VEXFILT_API void vf_ComputeAngleImage(const vcFrequencyBuffer& buffer, vcPelBuffer<double>& angle);
+VEXFILT_API void vf_ComputeQuadrantImage(const vcFrequencyBuffer& buffer, vcPelBuffer<unsigned char>& quadrant);
+
+// The magnitude image of the inverse, for T = unsigned char, unsigned short,
+// double; the const forms never mark the buffer.
+template <class T>
+VEXFILT_API void vfInverseFFT(vcFrequencyBuffer& buffer, vcPelBuffer<T>& image, bool stretch, bool inPlace) {
+  vf_InverseFFT(buffer, image, static_cast<vcPelBuffer<double>*>(nullptr), stretch, inPlace);
+}
+template <class T>
+VEXFILT_API void vfInverseFFT(const vcFrequencyBuffer& buffer, vcPelBuffer<T>& image, bool stretch) {
+  vf_InverseFFT(const_cast<vcFrequencyBuffer&>(buffer), image, static_cast<vcPelBuffer<double>*>(nullptr), stretch,
+                false);
+}
+// ... with the angle image beside it.
+template <class T>
+VEXFILT_API void vfInverseFFTAngle(vcFrequencyBuffer& buffer, vcPelBuffer<T>& image, vcPelBuffer<double>& angle,
+                                   bool stretch, bool inPlace) {
+  vf_InverseFFT(buffer, image, &angle, stretch, inPlace);
+}
+template <class T>
+VEXFILT_API void vfInverseFFTAngle(const vcFrequencyBuffer& buffer, vcPelBuffer<T>& image, vcPelBuffer<double>& angle,
+                                   bool stretch) {
+  vf_InverseFFT(const_cast<vcFrequencyBuffer&>(buffer), image, &angle, stretch, false);
+}
+// ... with the quadrant image beside it.
+template <class T>
+VEXFILT_API void vfInverseFFTQuadrant(vcFrequencyBuffer& buffer, vcPelBuffer<T>& image,
+                                      vcPelBuffer<unsigned char>& quadrant, bool stretch, bool inPlace) {
+  vf_InverseFFT(buffer, image, quadrant, stretch, inPlace);
+}
+template <class T>
+VEXFILT_API void vfInverseFFTQuadrant(const vcFrequencyBuffer& buffer, vcPelBuffer<T>& image,
+                                      vcPelBuffer<unsigned char>& quadrant, bool stretch) {
+  vf_InverseFFT(const_cast<vcFrequencyBuffer&>(buffer), image, quadrant, stretch, false);
+}
+
+#define VEXFILT_EXTERN_INVERSE(T)                                                                                  \
+  extern template VEXFILT_API void vfInverseFFT<T>(vcFrequencyBuffer&, vcPelBuffer<T>&, bool, bool);              \
+  extern template VEXFILT_API void vfInverseFFT<T>(const vcFrequencyBuffer&, vcPelBuffer<T>&, bool);              \
+  extern template VEXFILT_API void vfInverseFFTAngle<T>(vcFrequencyBuffer&, vcPelBuffer<T>&, vcPelBuffer<double>&, \
+                                                        bool, bool);                                               \
+  extern template VEXFILT_API void vfInverseFFTAngle<T>(const vcFrequencyBuffer&, vcPelBuffer<T>&,                \
+                                                        vcPelBuffer<double>&, bool);                               \
+  extern template VEXFILT_API void vfInverseFFTQuadrant<T>(vcFrequencyBuffer&, vcPelBuffer<T>&,                   \
+                                                           vcPelBuffer<unsigned char>&, bool, bool);               \
+  extern template VEXFILT_API void vfInverseFFTQuadrant<T>(const vcFrequencyBuffer&, vcPelBuffer<T>&,             \
+                                                           vcPelBuffer<unsigned char>&, bool);
+VEXFILT_EXTERN_INVERSE(unsigned char)
+VEXFILT_EXTERN_INVERSE(unsigned short)
+VEXFILT_EXTERN_INVERSE(double)
+#undef VEXFILT_EXTERN_INVERSE
+
+// The per-pixel loops of the inverse transforms, under plain names. Each
+// walks *rows rows of `columns` elements: the source steps 2*width floats a
+// row, the destination `pitch` bytes; *rows is 0 on return. The scratch word
+// carries nothing. Names in one declaration share one body.
+extern "C" {
+// 8-bit round(m*k), saturated at 255.
+VEXFILT_API void vf_InverseFFTInline4(const float* source, unsigned char* destination, unsigned short* scratch, float k,
+                                      long width, long columns, long pitch, long* rows);
+VEXFILT_API void vf_InverseFFTInline11(const float* source, unsigned char* destination, unsigned short* scratch,
+                                       float k, long width, long columns, long pitch, long* rows);
+// 8-bit round((m*k - low)*scale), low 8 bits.
+VEXFILT_API void vf_InverseFFTInline2(const float* source, unsigned char* destination, unsigned short* scratch,
+                                      float scale, float low, float k, long width, long columns, long pitch, long* rows);
+VEXFILT_API void vf_InverseFFTInline9(const float* source, unsigned char* destination, unsigned short* scratch,
+                                      float scale, float low, float k, long width, long columns, long pitch, long* rows);
+// 16-bit round(m*k), saturated at 65535.
+VEXFILT_API void vf_InverseFFTInline6(const float* source, unsigned short* destination, unsigned int* scratch, float k,
+                                      long width, long columns, long pitch, long* rows);
+VEXFILT_API void vf_InverseFFTInline13(const float* source, unsigned short* destination, unsigned int* scratch,
+                                       float k, long width, long columns, long pitch, long* rows);
+// 16-bit round((m*k - low)*scale), low 16 bits.
+VEXFILT_API void vf_InverseFFTInline5(const float* source, unsigned short* destination, unsigned int* scratch,
+                                      float scale, float low, float k, long width, long columns, long pitch, long* rows);
+VEXFILT_API void vf_InverseFFTInline12(const float* source, unsigned short* destination, unsigned int* scratch,
+                                       float scale, float low, float k, long width, long columns, long pitch,
+                                       long* rows);
+// Double m*k.
+VEXFILT_API void vf_InverseFFTInline7(const float* source, double* destination, long columns, float k, long width,
+                                      long pitch, long* rows);
+// Double m*k and the quadrant code into an 8-bit image (its own pitch).
+VEXFILT_API void vf_InverseFFTInline14(const float* source, double* destination, unsigned char* quadrant, float k,
+                                       unsigned short* scratch, long width, long columns, long pitch,
+                                       long quadrantPitch, long* rows);
+}

@@ -91,10 +91,12 @@ vc2XformLinear vc2XformCache::linearXform() const {
 }
 
 vcArchive& operator||(vcArchive& ar, vc2XformCache& cache) {
+  // Refuse a non-linear transform before anything is written, so that a
+  // caller that catches the error is not left with half a record.
+  vcXform<2> x = ar.isStoring() ? cache.linearXform().xform() : vcXform<2>();
   unsigned char version = 0;
   ar || version;
   if (version != 0) throw vcArchive::UnknownVersion("vc2XformCache", 0);
-  vcXform<2> x = ar.isStoring() ? cache.linearXform().xform() : vcXform<2>();
   ar || x;
   if (ar.isLoading()) {
     if (x == vcXform<2>())

@@ -1,0 +1,76 @@
+// Pieces shared by the inverse transforms and the side outputs. Not installed.
+#pragma once
+
+#include <algorithm>
+
+#include "fft/buffer_access.h"
+#include "fft/quadrant_copy.h"
+#include "filt/fft.h"
+
+namespace vf_inverse {
+
+// The size of the images an inverse makes: the buffer's image size, empty
+// when that is 0 or less.
+inline long outputWidth(const vcFrequencyBuffer& b) { return std::max(b.imageWidth(), 0L); }
+inline long outputHeight(const vcFrequencyBuffer& b) { return std::max(b.imageHeight(), 0L); }
+
+// 1/(width*height), from the integer product of the padded sizes.
+inline double scaleFactor(const vcFrequencyBuffer& b) { return 1.0 / static_cast<double>(b.width() * b.height()); }
+
+// One output image of an inverse. An unbound caller image receives the
+// values directly (it is assigned a new image); a bound one is left alone
+// until finish(), which copies into it by position, and the values go to a
+// new image meanwhile. Either way the receiving image has the buffer's image
+// size, offset and client transform.
+template <class T>
+class OutputImage {
+ public:
+  OutputImage(vcPelBuffer<T>& caller, const vcFrequencyBuffer& b) : caller_(caller), bound_(caller.isBound()) {
+    vcPelBuffer<T> fresh = newImage(b);
+    if (bound_)
+      receiving_ = fresh;
+    else
+      caller_ = fresh;
+  }
+
+  vcPelBuffer<T>& receiving() { return bound_ ? receiving_ : caller_; }
+  bool bound() const { return bound_; }
+
+  // The shift back of an offset image, then the copy into a bound caller
+  // image. The shifted image is given the buffer's offset before the quadrant
+  // copy, so the result's pixels stay where the forward transform took them
+  // from: a forward and inverse pair gives back the image and its offset.
+  void finish(const vcFrequencyBuffer& b) {
+    vcPelBuffer<T>* from = &receiving();
+    vcPelBuffer<T> shifted;
+    if (b.offset() != vcPair<long>(0, 0)) {
+      shifted = newImage(b);
+      vf_QuadrantCopy(receiving(), shifted, true);
+      if (bound_)
+        from = &shifted;
+      else
+        caller_ = shifted;
+    }
+    if (bound_) vfPelCopy(*from, caller_);
+  }
+
+ private:
+  static vcPelBuffer<T> newImage(const vcFrequencyBuffer& b) {
+    vcPelBuffer<T> image(outputWidth(b), outputHeight(b), 32);
+    image.offset(b.offset());
+    image.copyXforms(b.xforms());
+    return image;
+  }
+
+  vcPelBuffer<T>& caller_;
+  vcPelBuffer<T> receiving_;
+  bool bound_;
+};
+
+// Row pitch of an image in bytes.
+template <class T>
+long pitchBytes(const vcPelBuffer<T>& image) {
+  return image.rep().rowStride() * static_cast<long>(sizeof(T));
+}
+
+}  // namespace vf_inverse

@@ -1,0 +1,35 @@
+// The inverse transforms' side outputs: the angle and the quadrant code of
+// each element of a buffer's array, as images.
+
+#include <cmath>
+
+#include "fft/inverse_support.h"
+#include "fft/messages.h"
+#include "fft/pixel_math.h"
+#include "vexsys/attention.h"
+
+namespace {
+
+template <class T, class F>
+void sideImage(const vcFrequencyBuffer& b, vcPelBuffer<T>& caller, F pixel) {
+  const float* data = vc_FrequencyBufferAccess::data(b);
+  if (data == nullptr) throw vcFrequencyDefs::Uninitialized(vf_msg::kBufferUninitialized);
+  vfThrowExceptionOnFailure(vsys_attention_check());
+  vf_inverse::OutputImage<T> out(caller, b);
+  vcPelBuffer<T>& image = out.receiving();
+  const long width = b.width(), columns = image.width(), stride = image.rep().rowStride();
+  T* row = image.pointToOffset();
+  for (long y = 0; y < image.height(); ++y, row += stride, data += 2 * width)
+    for (long x = 0; x < columns; ++x) row[x] = pixel(data + 2 * x);
+  out.finish(b);
+}
+
+}  // namespace
+
+void vf_ComputeAngleImage(const vcFrequencyBuffer& buffer, vcPelBuffer<double>& angle) {
+  sideImage(buffer, angle, [](const float* e) { return std::atan2(static_cast<double>(e[1]), static_cast<double>(e[0])); });
+}
+
+void vf_ComputeQuadrantImage(const vcFrequencyBuffer& buffer, vcPelBuffer<unsigned char>& quadrant) {
+  sideImage(buffer, quadrant, [](const float* e) { return vf_pixel::quadrantCode(e); });
+}
