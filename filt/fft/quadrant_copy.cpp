@@ -1,10 +1,18 @@
 #include "fft/quadrant_copy.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "vexsys/attention.h"
 
 namespace {
+
+// Offsets come from callers and archives: moving one by an image size
+// saturates rather than overflows.
+long moved(long offset, long by) {
+  long r;
+  return __builtin_sub_overflow(offset, by, &r) ? (by > 0 ? LONG_MIN : LONG_MAX) : r;
+}
 
 template <class T>
 void quadrantCopy(const vcPelBuffer_const<T>& source, vcPelBuffer<T>& destination, bool negate) {
@@ -16,7 +24,7 @@ void quadrantCopy(const vcPelBuffer_const<T>& source, vcPelBuffer<T>& destinatio
     a = -a;
     b = -b;
   }
-  const vcPair<long> moves[] = {{o.x - a, o.y - b}, {o.x, o.y - b}, {o.x - a, o.y}, {o.x, o.y}};
+  const vcPair<long> moves[] = {{moved(o.x, a), moved(o.y, b)}, {o.x, moved(o.y, b)}, {moved(o.x, a), o.y}, {o.x, o.y}};
   for (const vcPair<long>& at : moves) {
     vcPelBuffer_const<T> view = source;  // shares the pixels
     view.offset(at);

@@ -11,7 +11,8 @@ vcRadian vcRadian::norm() const {
   double r = std::fmod(value_, kTwoPi);
   if (r < 0.0) r += kTwoPi;
   // fmod of a tiny negative angle plus 2*pi can round up to 2*pi itself.
-  if (r >= kTwoPi) r = 0.0;
+  // ... and -0.0 (or a negative multiple of 2*pi) folds to +0.
+  if (r >= kTwoPi || r == 0.0) r = 0.0;
   return vcRadian(r);
 }
 

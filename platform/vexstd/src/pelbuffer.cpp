@@ -43,7 +43,7 @@ vc_PelBuffer::vc_PelBuffer(const vc_PelBuffer& parent, long x, long y, long widt
   rep_.origin_ = parent.rep_.origin_ + (y * parent.rep_.stride_ + x) * static_cast<long>(parent.rep_.pelSize_);
   width_ = width;
   height_ = height;
-  offset_ = vcPair<long>(parent.offset_.x + x, parent.offset_.y + y);
+  offset_ = vcPair<long>(vf_PositionEnd(parent.offset_.x, x), vf_PositionEnd(parent.offset_.y, y));
   xforms_ = parent.xforms_;
 }
 
@@ -66,8 +66,8 @@ void vf_PelCopySameType(const vc_PelBuffer& src, vc_PelBuffer& dst) {
   // The rectangle of positions both images cover.
   const long x0 = std::max(src.offset().x, dst.offset().x);
   const long y0 = std::max(src.offset().y, dst.offset().y);
-  const long x1 = std::min(src.offset().x + src.width(), dst.offset().x + dst.width());
-  const long y1 = std::min(src.offset().y + src.height(), dst.offset().y + dst.height());
+  const long x1 = std::min(vf_PositionEnd(src.offset().x, src.width()), vf_PositionEnd(dst.offset().x, dst.width()));
+  const long y1 = std::min(vf_PositionEnd(src.offset().y, src.height()), vf_PositionEnd(dst.offset().y, dst.height()));
   if (x0 >= x1 || y0 >= y1) return;
 
   const auto pel = static_cast<long>(s.pelSize());

@@ -23,6 +23,8 @@
 #include "vexstd/export.h"
 #include "vexstd/persistent.h"
 
+// An archive belongs to the thread that makes it: use and destroy it there
+// (its visit marks are found through that thread's list of live archives).
 class VEXSTD_API vcArchive {
  public:
   // Base of every archive failure.

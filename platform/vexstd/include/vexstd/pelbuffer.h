@@ -12,7 +12,9 @@
 #pragma once
 
 #include <algorithm>
+#include <climits>
 #include <cstddef>
+#include <limits>
 #include <memory>
 #include <type_traits>
 
@@ -92,6 +94,28 @@ class VEXSTD_API vc_PelBuffer {
   friend void vf_PelCopySameType(const vc_PelBuffer& src, vc_PelBuffer& dst);
 };
 
+// Positions far out (offsets near the range of long) must not overflow: the
+// sums that bound an image's positions saturate.
+inline long vf_PositionEnd(long offset, long size) {
+  long end;
+  return __builtin_add_overflow(offset, size, &end) ? (size < 0 ? LONG_MIN : LONG_MAX) : end;
+}
+
+// Pixel conversion of the converting copy: integers from floating values
+// round toward zero and saturate to the pixel range (a NaN gives 0), so no
+// value is out of range for the conversion.
+template <class D, class S>
+inline D vf_ConvertPel(S v) {
+  if constexpr (std::is_integral_v<D> && std::is_floating_point_v<S>) {
+    if (!(v == v)) return D(0);
+    if (v <= static_cast<S>(std::numeric_limits<D>::lowest())) return std::numeric_limits<D>::lowest();
+    if (v >= static_cast<S>(std::numeric_limits<D>::max())) return std::numeric_limits<D>::max();
+    return static_cast<D>(v);
+  } else {
+    return static_cast<D>(v);
+  }
+}
+
 // A read-only image of T pixels.
 template <class T>
 class vcPelBuffer_const : public vc_PelBuffer {
@@ -141,7 +165,7 @@ void vfPelSet(vcPelBuffer<T>& image, T value) {
 inline void vfPelSet_U8(vcPelBuffer<unsigned char>& image, unsigned char value) { vfPelSet(image, value); }
 
 // Copies, for every position where both images have a pixel, the source's
-// pixel into the destination's (converting with static_cast when the pixel
+// pixel into the destination's (converting with vf_ConvertPel when the pixel
 // types differ). Other destination pixels keep their values. Throws
 // vcPlatformError when either image is unbound.
 template <class S, class D>
@@ -152,12 +176,12 @@ void vfPelCopy(const vcPelBuffer_const<S>& src, vcPelBuffer<D>& dst) {
     if (!src.isBound() || !dst.isBound()) throw vcPlatformError("vfPelCopy: image is not bound");
     const long x0 = std::max(src.offset().x, dst.offset().x);
     const long y0 = std::max(src.offset().y, dst.offset().y);
-    const long x1 = std::min(src.offset().x + src.width(), dst.offset().x + dst.width());
-    const long y1 = std::min(src.offset().y + src.height(), dst.offset().y + dst.height());
+    const long x1 = std::min(vf_PositionEnd(src.offset().x, src.width()), vf_PositionEnd(dst.offset().x, dst.width()));
+    const long y1 = std::min(vf_PositionEnd(src.offset().y, src.height()), vf_PositionEnd(dst.offset().y, dst.height()));
     for (long y = y0; y < y1; ++y) {
       const S* s = src.pointToOffset() + (y - src.offset().y) * src.rep().rowStride() + (x0 - src.offset().x);
       D* d = dst.pointToOffset() + (y - dst.offset().y) * dst.rep().rowStride() + (x0 - dst.offset().x);
-      for (long i = 0; i < x1 - x0; ++i) d[i] = static_cast<D>(s[i]);
+      for (long i = 0; i < x1 - x0; ++i) d[i] = vf_ConvertPel<D>(s[i]);
     }
   }
 }
