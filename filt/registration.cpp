@@ -7,6 +7,7 @@
 #include <typeinfo>
 
 #include "filt/fft.h"
+#include "filt/freqfilt.h"
 
 vc_Instantiator vcFrequencyDefs::InvalidArgument::sExemplar(typeid(vcFrequencyDefs::InvalidArgument),
                                                             &vcFrequencyDefs::InvalidArgument::make);
@@ -20,3 +21,12 @@ vc_Instantiator vcFrequencyDefs::InvalidBuffer::sExemplar(typeid(vcFrequencyDefs
                                                           &vcFrequencyDefs::InvalidBuffer::make);
 vc_Instantiator vcFrequencyDefs::BadCoord::sExemplar(typeid(vcFrequencyDefs::BadCoord),
                                                      &vcFrequencyDefs::BadCoord::make);
+
+vc_Instantiator vcFrequencyFilterGabor::sExemplar(typeid(vcFrequencyFilterGabor), &vcFrequencyFilterGabor::make);
+vc_Instantiator vcFrequencyFilterGaborReject::sExemplar(typeid(vcFrequencyFilterGaborReject),
+                                                       &vcFrequencyFilterGaborReject::make);
+vc_Instantiator vcFrequencyFilterBandPass::sExemplar(typeid(vcFrequencyFilterBandPass),
+                                                    &vcFrequencyFilterBandPass::make);
+vc_Instantiator vcFrequencyFilterBandReject::sExemplar(typeid(vcFrequencyFilterBandReject),
+                                                      &vcFrequencyFilterBandReject::make);
+vc_Instantiator vcFrequencyFilterImage::sExemplar(typeid(vcFrequencyFilterImage), &vcFrequencyFilterImage::make);

@@ -193,6 +193,19 @@ class VEXFILT_API vcFrequencyBuffer {
   void putReal(long x, long y, double value, bool centered);
   void putImaginary(long x, long y, double value, bool centered);
 
+  // Spectrum images: one quantity of every element as a new width x height
+  // double image (offset (0, 0), identity transform): re, im, sqrt(re^2 +
+  // im^2), or the phase atan2(im, re) folded into [0, 2*pi). Unscaled. With
+  // `centered` the quadrants are swapped: element (x, y) goes to pixel
+  // ((x + width/2) mod width, (y + height/2) mod height), so the zero
+  // frequency lands at (width/2, height/2). Throw Uninitialized "FrequencyBuffer
+  // has not been initialized" and InvalidBuffer "Cannot access frequency data
+  // once inverse has been computed.".
+  vcPelBuffer<double> getRealImage(bool centered) const;
+  vcPelBuffer<double> getImaginaryImage(bool centered) const;
+  vcPelBuffer<double> getMagnitudeImage(bool centered) const;
+  vcPelBuffer<double> getPhaseImage(bool centered) const;
+
  private:
   friend class vc_FrequencyBufferAccess;
   friend class vcFrequencyFilter;
@@ -429,3 +442,66 @@ VEXFILT_API void vf_InverseFFTInline14(const float* source, double* destination,
                                        unsigned short* scratch, long width, long columns, long pitch,
                                        long quadrantPitch, long* rows);
 }
+
+// ---------------------------------------------------------------------------
+// Display mapping
+// ---------------------------------------------------------------------------
+
+// Maps a double image to a new 8-bit image of its size (with its client
+// transform) for display. lo/hi are the image's minimum and maximum
+// (eMapLinear, eMapLog) or (a, b) (eMapRange); R = hi - lo when lo < 0,
+// else hi; R <= 0 counts as 1. Per pixel p, trunc() toward zero:
+//   eMapClip   : p clamped to 0..255, truncated
+// With s = 255/R (rounded before use, so a maximum may map to 254):
+//   eMapLinear : trunc((p - lo) * s) when lo < 0, else trunc(p * s)
+//   eMapRange  : (p - a) * s clamped to 0..255, truncated
+//   eMapLog    : ln(p - lo + 1) (lo < 0) or ln(p + 1), times 255/ln(max(R, 2)),
+//                above 255 gives 255, truncated
+//   eMapPhase  : the low 8 bits of trunc(p * 40.58451) (radians in [0, 2*pi)
+//                to 0..254)
+// Any other mapping value returns an image of the right size, all 0.
+// NaN pixels take no part in the min/max scan and map to 0; a value that
+// would leave 0..255 saturates, except in eMapPhase, which takes the low 8
+// bits of the exact integer part of any finite value (infinities give 0).
+// Throws UnboundWindow (no text) for an unbound input.
+VEXFILT_API vcPelBuffer<unsigned char> vfFrequencyMapImage(const vcPelBuffer_const<double>& image,
+                                                          vcFrequencyDefs::FrequencyMapping mapping, double a,
+                                                          double b);
+
+// ---------------------------------------------------------------------------
+// Spectrum arithmetic
+//
+// Element by element over the whole padded array, in double, rounded once to
+// float on each store. Two-operand forms update their second argument and
+// change nothing else in it; three-operand forms first assign the first
+// operand to the result (which then carries its sizes, offset, transform and
+// band) and may alias either operand. Add and multiply into r == b instead
+// work in place on b (a commutes), so b keeps its own fields there; subtract
+// into b saves b, then assigns a. Sizes compared are the padded ones.
+// All checks come before anything is written:
+//   add, subtract (a, r):   Uninitialized, InvalidBuffer, InvalidSize
+//   multiply (a, r):        Uninitialized, InvalidSize, InvalidBuffer
+//   add, multiply (a, b, r): Uninitialized, InvalidBuffer, InvalidSize (a and b only)
+//   subtract (a, b, r):     Uninitialized (a, then b), InvalidSize, InvalidBuffer
+//   conjugate:              Uninitialized, InvalidBuffer
+// with the messages "FrequencyBuffer has not been initialized", "Cannot access
+// frequency data once inverse has been computed." and "Can only add (subtract,
+// multiply) equal-sized frequency buffers.".
+// ---------------------------------------------------------------------------
+
+// r = r + a
+VEXFILT_API void vfFrequencyAdd(const vcFrequencyBuffer& a, vcFrequencyBuffer& r);
+// r = a + b
+VEXFILT_API void vfFrequencyAdd(const vcFrequencyBuffer& a, const vcFrequencyBuffer& b, vcFrequencyBuffer& r);
+// r = r - a
+VEXFILT_API void vfFrequencySubtract(const vcFrequencyBuffer& a, vcFrequencyBuffer& r);
+// r = a - b (also when r is b)
+VEXFILT_API void vfFrequencySubtract(const vcFrequencyBuffer& a, const vcFrequencyBuffer& b, vcFrequencyBuffer& r);
+// r = a * r (complex product)
+VEXFILT_API void vfFrequencyMultiply(const vcFrequencyBuffer& a, vcFrequencyBuffer& r);
+// r = a * b
+VEXFILT_API void vfFrequencyMultiply(const vcFrequencyBuffer& a, const vcFrequencyBuffer& b, vcFrequencyBuffer& r);
+// r = conj(r)
+VEXFILT_API void vfFrequencyConjugate(vcFrequencyBuffer& r);
+// r = conj(a)
+VEXFILT_API void vfFrequencyConjugate(const vcFrequencyBuffer& a, vcFrequencyBuffer& r);

@@ -1,0 +1,253 @@
+// Spectrum arithmetic: the element operations against a plain per-element
+// oracle, aliasing of the result with either operand, algebraic identities,
+// which fields the result carries, and the order of the checks per form.
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <typeinfo>
+#include <vector>
+
+#include "support/buffer_helpers.h"
+
+namespace {
+
+using Buffer = vcFrequencyBuffer;
+using Defs = vcFrequencyDefs;
+using Ternary = std::function<void(const Buffer&, const Buffer&, Buffer&)>;
+
+// Every element of the padded array random, with magnitudes from 2^-12 to
+// 2^12 so that products and sums need rounding; the image size (iw x ih) and
+// offset only set the fields that the result must carry.
+Buffer randomBuffer(long iw, long ih, std::uint32_t seed, vcPair<long> offset = {0, 0}) {
+  vcPelBuffer<double> re(iw, ih), im(iw, ih);
+  re.offset(offset);
+  im.offset(offset);
+  Buffer b(re, im);
+  std::uint32_t s = seed * 2654435761u + 1u;
+  auto next = [&] {
+    s = s * 1664525u + 1013904223u;
+    const double mantissa = static_cast<double>(s >> 8) / 8388608.0 - 1.0;
+    return std::ldexp(mantissa, static_cast<int>(s % 25) - 12);
+  };
+  for (long y = 0; y < b.height(); ++y)
+    for (long x = 0; x < b.width(); ++x) b.put(x, y, vcPair<double>(next(), next()), false);
+  return b;
+}
+
+// Sets the band through the archive record (masked, maskedMiny, maskedMaxy
+// are its fifth to seventh longs).
+Buffer withBand(Buffer b, long masked, long miny, long maxy) {
+  std::vector<unsigned char> bytes = vftest::store(b);
+  const long band[] = {masked, miny, maxy};
+  std::memcpy(bytes.data() + 1 + 4 * sizeof(long), band, sizeof band);
+  return vftest::load(bytes);
+}
+
+std::vector<float> arrayOf(const Buffer& b) {
+  std::vector<float> v;
+  for (long y = 0; y < b.height(); ++y)
+    for (long x = 0; x < b.width(); ++x) {
+      v.push_back(static_cast<float>(b.getReal(x, y, false)));
+      v.push_back(static_cast<float>(b.getImaginary(x, y, false)));
+    }
+  return v;
+}
+
+std::uint32_t bits(double floatValue) { return std::bit_cast<std::uint32_t>(static_cast<float>(floatValue)); }
+
+const struct {
+  const char* name;
+  Ternary apply;
+  bool intoBKeepsB;  // fields of the result when it is b
+} kTernary[] = {
+    {"add", [](const Buffer& a, const Buffer& b, Buffer& r) { vfFrequencyAdd(a, b, r); }, true},
+    {"subtract", [](const Buffer& a, const Buffer& b, Buffer& r) { vfFrequencySubtract(a, b, r); }, false},
+    {"multiply", [](const Buffer& a, const Buffer& b, Buffer& r) { vfFrequencyMultiply(a, b, r); }, true},
+};
+
+}  // namespace
+
+// Each operation against the same arithmetic written out per element: double
+// operations on the widened floats, rounded once. Sizes give odd (1 x 1) and
+// even element counts.
+TEST(SpectrumArithmetic, MatchesPlainElementArithmeticBitForBit) {
+  using Element = std::pair<double, double> (*)(double x, double y, double u, double v);
+  const struct {
+    const char* name;
+    Ternary apply;
+    Element expected;  // (x, y) from a, (u, v) from b
+  } ops[] = {
+      {"add", kTernary[0].apply, [](double x, double y, double u, double v) { return std::pair{x + u, y + v}; }},
+      {"subtract", kTernary[1].apply, [](double x, double y, double u, double v) { return std::pair{x - u, y - v}; }},
+      {"multiply", kTernary[2].apply,
+       [](double x, double y, double u, double v) { return std::pair{x * u - y * v, u * y + v * x}; }},
+      {"add in place", [](const Buffer& a, const Buffer& b, Buffer& r) {
+         r = b;
+         vfFrequencyAdd(a, r);
+       },
+       [](double x, double y, double u, double v) { return std::pair{u + x, v + y}; }},
+      {"subtract in place", [](const Buffer& a, const Buffer& b, Buffer& r) {
+         r = b;
+         vfFrequencySubtract(a, r);
+       },
+       [](double x, double y, double u, double v) { return std::pair{u - x, v - y}; }},
+      {"multiply in place", [](const Buffer& a, const Buffer& b, Buffer& r) {
+         r = b;
+         vfFrequencyMultiply(a, r);
+       },
+       [](double x, double y, double u, double v) { return std::pair{x * u - y * v, u * y + v * x}; }},
+      {"conjugate", [](const Buffer& a, const Buffer&, Buffer& r) { vfFrequencyConjugate(a, r); },
+       [](double x, double y, double, double) { return std::pair{x, -y}; }},
+  };
+  for (auto [w, h] : {std::pair{1L, 1L}, {2L, 1L}, {1L, 4L}, {32L, 16L}}) {
+    const Buffer a = randomBuffer(w, h, 1), b = randomBuffer(w, h, 2);
+    for (const auto& op : ops) {
+      SCOPED_TRACE(testing::Message() << op.name << " " << w << "x" << h);
+      Buffer r;
+      op.apply(a, b, r);
+      for (long y = 0; y < h; ++y)
+        for (long x = 0; x < w; ++x) {
+          const auto [re, im] =
+              op.expected(a.getReal(x, y, false), a.getImaginary(x, y, false), b.getReal(x, y, false),
+                          b.getImaginary(x, y, false));
+          ASSERT_EQ(bits(r.getReal(x, y, false)), bits(re)) << x << "," << y;
+          ASSERT_EQ(bits(r.getImaginary(x, y, false)), bits(im)) << x << "," << y;
+        }
+    }
+  }
+}
+
+// A result that is an operand gives the array a separate result gives. The
+// result carries a's fields, except that add and multiply into b work on b in
+// place. a and b differ in image size, offset and band but not in padded size.
+TEST(SpectrumArithmetic, AliasingAndCarriedFields) {
+  const Buffer a = withBand(randomBuffer(100, 60, 3, {3, -4}), 1, -5, 7), b = withBand(randomBuffer(128, 40, 4), 1, 0, 2);
+  for (const auto& op : kTernary) {
+    SCOPED_TRACE(op.name);
+    Buffer separate = vftest::inverseComputedBuffer(4, 2);  // replaced, whatever it held
+    op.apply(a, b, separate);
+    EXPECT_EQ(separate.imageWidth(), 100);
+    EXPECT_EQ(separate.offset(), vcPair<long>(3, -4));
+    EXPECT_EQ(separate.maskedMiny(), -5);
+    Buffer ra = a, rb = b, same = a, squareOf = a, aCopy = a;
+    op.apply(ra, b, ra);
+    op.apply(a, rb, rb);
+    EXPECT_EQ(ra, separate);
+    EXPECT_EQ(arrayOf(rb), arrayOf(separate));  // also a - b, not b - a
+    EXPECT_EQ(rb.imageHeight(), op.intoBKeepsB ? 40 : 60);
+    op.apply(same, same, same);
+    op.apply(a, aCopy, squareOf);
+    EXPECT_EQ(same, squareOf);
+  }
+  Buffer twice = a;
+  vfFrequencyAdd(twice, twice);
+  Buffer doubled;
+  vfFrequencyAdd(a, a, doubled);
+  EXPECT_EQ(twice, doubled);
+  Buffer conj, self = a;
+  vfFrequencyConjugate(a, conj);
+  vfFrequencyConjugate(self, self);
+  EXPECT_EQ(self, conj);
+
+  // In place: the destination keeps all its own fields.
+  Buffer r = b;
+  vfFrequencyMultiply(a, r);
+  vfFrequencySubtract(a, r);
+  vfFrequencyAdd(a, r);
+  vfFrequencyConjugate(r);
+  EXPECT_EQ(r.imageWidth(), 128);
+  EXPECT_EQ(r.offset(), vcPair<long>(0, 0));
+  EXPECT_EQ(r.maskedMaxy(), 2);
+}
+
+TEST(SpectrumArithmetic, Identities) {
+  Buffer a = randomBuffer(16, 8, 5);
+  a.put(1, 0, vcPair<double>(-0.0, std::numeric_limits<double>::quiet_NaN()), false);
+  Buffer twice = a;
+  vfFrequencyConjugate(twice);
+  vfFrequencyConjugate(twice);
+  EXPECT_EQ(vftest::store(twice), vftest::store(a));  // bit for bit, NaN and -0 included
+
+  a.put(1, 0, vcPair<double>(0.5, 0.25), false);
+  Buffer ones(16, 8), product = a, power, conj;
+  for (long y = 0; y < 8; ++y)
+    for (long x = 0; x < 16; ++x) ones.put(x, y, vcPair<double>(1, 0), false);
+  vfFrequencyMultiply(ones, product);
+  EXPECT_EQ(product, a);
+  vfFrequencyConjugate(a, conj);
+  vfFrequencyMultiply(a, conj, power);
+  for (long y = 0; y < 8; ++y)
+    for (long x = 0; x < 16; ++x) ASSERT_EQ(power.getImaginary(x, y, false), 0.0) << x << "," << y;
+}
+
+// The first failing check of each form, and every buffer left as it was.
+// Two-operand forms update b here; three-operand forms write a fourth buffer.
+TEST(SpectrumArithmetic, CheckOrderPerForm) {
+  enum Kind { kGood, kOtherSize, kInverse, kEmpty };
+  auto make = [](Kind k) {
+    switch (k) {
+      case kGood: return randomBuffer(8, 4, 6);
+      case kOtherSize: return randomBuffer(4, 4, 7);
+      case kInverse: return vftest::inverseComputedBuffer(4, 4);  // also of the other size
+      default: return Buffer();
+    }
+  };
+  const char* uninit = "FrequencyBuffer has not been initialized";
+  const char* inverse = "Cannot access frequency data once inverse has been computed.";
+  const char* addSize = "Can only add equal-sized frequency buffers.";
+  const char* subSize = "Can only subtract equal-sized frequency buffers.";
+  const char* mulSize = "Can only multiply equal-sized frequency buffers.";
+  const std::type_info &U = typeid(Defs::Uninitialized), &B = typeid(Defs::InvalidBuffer), &S = typeid(Defs::InvalidSize);
+  using Call = void (*)(Buffer&, Buffer&, Buffer&);
+  const Call add2 = [](Buffer& a, Buffer& b, Buffer&) { vfFrequencyAdd(a, b); };
+  const Call sub2 = [](Buffer& a, Buffer& b, Buffer&) { vfFrequencySubtract(a, b); };
+  const Call mul2 = [](Buffer& a, Buffer& b, Buffer&) { vfFrequencyMultiply(a, b); };
+  const Call add3 = [](Buffer& a, Buffer& b, Buffer& r) { vfFrequencyAdd(a, b, r); };
+  const Call sub3 = [](Buffer& a, Buffer& b, Buffer& r) { vfFrequencySubtract(a, b, r); };
+  const Call mul3 = [](Buffer& a, Buffer& b, Buffer& r) { vfFrequencyMultiply(a, b, r); };
+  const Call conj1 = [](Buffer&, Buffer& b, Buffer&) { vfFrequencyConjugate(b); };
+  const Call conj2 = [](Buffer& a, Buffer&, Buffer& r) { vfFrequencyConjugate(a, r); };
+  const struct {
+    const char* name;
+    Call call;
+    Kind a, b;
+    const std::type_info& error;
+    const char* text;
+  } cases[] = {
+      {"add(a, r) size+inverse", add2, kGood, kInverse, B, inverse},
+      {"subtract(a, r) size+inverse", sub2, kInverse, kGood, B, inverse},
+      {"add(a, r) size", add2, kGood, kOtherSize, S, addSize},
+      {"add(a, r) empty+inverse", add2, kInverse, kEmpty, U, uninit},
+      {"multiply(a, r) size+inverse", mul2, kGood, kInverse, S, mulSize},
+      {"multiply(a, r) inverse", mul2, kInverse, kOtherSize, B, inverse},
+      {"add(a, b, r) size+inverse", add3, kGood, kInverse, B, inverse},
+      {"add(a, b, r) empty a", add3, kEmpty, kInverse, U, uninit},
+      {"multiply(a, b, r) size+inverse", mul3, kInverse, kGood, B, inverse},
+      {"multiply(a, b, r) size", mul3, kOtherSize, kGood, S, mulSize},
+      {"subtract(a, b, r) size+inverse", sub3, kGood, kInverse, S, subSize},
+      {"subtract(a, b, r) inverse", sub3, kOtherSize, kInverse, B, inverse},
+      {"subtract(a, b, r) empty b", sub3, kInverse, kEmpty, U, uninit},
+      {"conjugate(r) empty", conj1, kGood, kEmpty, U, uninit},
+      {"conjugate(r) inverse", conj1, kGood, kInverse, B, inverse},
+      {"conjugate(a, r) inverse", conj2, kInverse, kGood, B, inverse},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Buffer a = make(c.a), b = make(c.b), r = make(kGood);
+    const auto before = std::vector{vftest::store(a), vftest::store(b), vftest::store(r)};
+    try {
+      c.call(a, b, r);
+      ADD_FAILURE() << "no error";
+    } catch (const Defs::Errors& e) {
+      EXPECT_EQ(typeid(e), c.error);
+      EXPECT_STREQ(e.text(), c.text);
+    }
+    EXPECT_EQ((std::vector{vftest::store(a), vftest::store(b), vftest::store(r)}), before);
+  }
+}
