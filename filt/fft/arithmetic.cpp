@@ -39,13 +39,17 @@ void multiplyElement(const float* a, float* r) {
 }
 
 // (u, -v); negating a float is exact, as it would be in double.
-void conjugateElement(const float*, float* r) { r[1] = -r[1]; }
+void conjugateElement(const float*, float* r) {
+  r[1] = -r[1];
+}
 
 // All width * height elements in storage order, two per step, then one more
 // when the count is odd. A vectorised version must keep exactly this
 // per-element arithmetic.
-template <class Element>
-void elementLoop(const float* a, float* r, long count, Element element) {
+using ElementFn = void (*)(const float* a, float* r);
+
+template <ElementFn element>
+void elementLoop(const float* a, float* r, long count) {
   long k = 0;
   for (; k + 1 < count; k += 2) {
     element(a + 2 * k, r + 2 * k);
@@ -54,9 +58,9 @@ void elementLoop(const float* a, float* r, long count, Element element) {
   if (k < count) element(a + 2 * k, r + 2 * k);
 }
 
-template <class Element>
-void applyInPlace(const vcFrequencyBuffer& a, vcFrequencyBuffer& r, Element element) {
-  elementLoop(vc_FrequencyBufferAccess::data(a), vc_FrequencyBufferAccess::data(r), r.width() * r.height(), element);
+template <ElementFn element>
+void applyInPlace(const vcFrequencyBuffer& a, vcFrequencyBuffer& r) {
+  elementLoop<element>(vc_FrequencyBufferAccess::data(a), vc_FrequencyBufferAccess::data(r), r.width() * r.height());
 }
 
 void requireData(const vcFrequencyBuffer& b) {
@@ -96,17 +100,17 @@ void checkDataSizeSpectrum(const vcFrequencyBuffer& a, const vcFrequencyBuffer& 
 
 void vfFrequencyAdd(const vcFrequencyBuffer& a, vcFrequencyBuffer& r) {
   checkDataSpectrumSize(a, r, vf_msg::kAddSizes);
-  applyInPlace(a, r, addElement);
+  applyInPlace<addElement>(a, r);
 }
 
 void vfFrequencySubtract(const vcFrequencyBuffer& a, vcFrequencyBuffer& r) {
   checkDataSpectrumSize(a, r, vf_msg::kSubtractSizes);
-  applyInPlace(a, r, subtractElement);
+  applyInPlace<subtractElement>(a, r);
 }
 
 void vfFrequencyMultiply(const vcFrequencyBuffer& a, vcFrequencyBuffer& r) {
   checkDataSizeSpectrum(a, r, vf_msg::kMultiplySizes);
-  applyInPlace(a, r, multiplyElement);
+  applyInPlace<multiplyElement>(a, r);
 }
 
 // Sum and product commute, so a result that is b just takes a in place. The
@@ -148,7 +152,7 @@ void vfFrequencySubtract(const vcFrequencyBuffer& a, const vcFrequencyBuffer& b,
 void vfFrequencyConjugate(vcFrequencyBuffer& r) {
   requireData(r);
   requireSpectrum(r);
-  applyInPlace(r, r, conjugateElement);
+  applyInPlace<conjugateElement>(r, r);
 }
 
 void vfFrequencyConjugate(const vcFrequencyBuffer& a, vcFrequencyBuffer& r) {

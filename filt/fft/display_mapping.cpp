@@ -90,7 +90,7 @@ vcPelBuffer<unsigned char> vfFrequencyMapImage(const vcPelBuffer_const<double>& 
       mapPixels(image, out, [=](double p) { return truncatedByte((p - a) * s); });
       break;
     case Defs::eMapLog: {
-      const double logScale = 255.0 / std::log(range);
+      const double logScale = 255.0 / std::log(range < 2.0 ? 2.0 : range);
       if (lo < 0.0)
         mapPixels(image, out, [=](double p) { return truncatedByte(std::log(p - lo + 1.0) * logScale); });
       else

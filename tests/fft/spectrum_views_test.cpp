@@ -70,6 +70,7 @@ TEST(DisplayMapping, Figures) {
       {"log -1..9", Defs::eMapLog, 0, 0, {-1, 0, 9}, {0, 76, 255}},
       {"log R below 2", Defs::eMapLog, 0, 0, {0, 0.5, 1}, {0, 149, 255}},
       {"phase", Defs::eMapPhase, 0, 0, {0, kPi, 6.28, -0.1, 1e10, -1e10, 1e300}, {0, 127, 254, 252, 224, 32, 0}},
+      {"scan starts at -1e20f", Defs::eMapLinear, 0, 0, {-2e20, -1.5e20}, {0, 127}},
       {"NaN skipped by the scan", Defs::eMapLinear, 0, 0, {kNaN, 1, 2}, {0, 127, 255}},
   };
   for (const Case& c : cases) {
@@ -124,7 +125,9 @@ TEST(SpectrumImages, EveryQuantityInBothLayouts) {
       {&vcFrequencyBuffer::getImaginaryImage, [](vcPair<double> e) { return e.y; }},
       {&vcFrequencyBuffer::getMagnitudeImage, [](vcPair<double> e) { return std::hypot(e.x, e.y); }},
       {&vcFrequencyBuffer::getPhaseImage,
-       [](vcPair<double> e) { return std::atan2(e.y, e.x) < 0 ? std::atan2(e.y, e.x) + 2 * kPi : std::atan2(e.y, e.x); }},
+       [](vcPair<double> e) {
+         return std::atan2(e.y, e.x) < 0 ? std::atan2(e.y, e.x) + 2 * kPi : std::atan2(e.y, e.x);
+       }},
   };
   for (auto [w, h] : {std::pair{8L, 4L}, {1L, 4L}, {8L, 1L}, {1L, 1L}}) {
     vcFrequencyBuffer b = vftest::indexedBuffer(w, h);
