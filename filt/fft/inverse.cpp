@@ -125,8 +125,16 @@ void inverseWithAngle(vcFrequencyBuffer& source, vcPelBuffer<T>& image, vcPelBuf
   OutputImage<T> out(image, b);
   vfThrowExceptionOnFailure(vsys_attention_check());
   writeMagnitudes(b, work.data(), out.receiving(), stretch);
-  if (angle != nullptr) vf_ComputeAngleImage(b, *angle);
-  out.finish(b);
+  if (angle == nullptr) {
+    out.finish(b);
+    return;
+  }
+  // Both outputs are shifted (the last polls) before either bound caller
+  // image is written: an abort leaves bound caller images untouched.
+  OutputImage<double> side = vf_inverse::angleImage(b, *angle);
+  out.shift(b);
+  side.commit();
+  out.commit();
 }
 
 // Magnitude image with the quadrant image (8- and 16-bit).
@@ -138,8 +146,10 @@ void inverseWithQuadrant(vcFrequencyBuffer& source, vcPelBuffer<T>& image, vcPel
   OutputImage<T> out(image, b);
   vfThrowExceptionOnFailure(vsys_attention_check());
   writeMagnitudes(b, work.data(), out.receiving(), stretch);
-  vf_ComputeQuadrantImage(b, quadrant);
-  out.finish(b);
+  OutputImage<unsigned char> side = vf_inverse::quadrantImage(b, quadrant);
+  out.shift(b);  // as above: every poll before any bound caller image is written
+  side.commit();
+  out.commit();
 }
 
 }  // namespace
@@ -188,10 +198,14 @@ void vfInverseFFT(vcFrequencyBuffer& source, vcPelBuffer<double>& real, vcPelBuf
       ir[x] = static_cast<double>(e[2 * x + 1]) * k;
     }
   }
+  // Every poll (the shifts) before the caller images are changed, so that an
+  // abort leaves bound ones untouched, transforms included.
+  re.shift(b);
+  im.shift(b);
   real.copyXforms(b.xforms());
   imaginary.copyXforms(b.xforms());
-  re.finish(b);
-  im.finish(b);
+  re.commit();
+  im.commit();
 }
 
 void vfInverseFFT(const vcFrequencyBuffer& source, vcPelBuffer<double>& real, vcPelBuffer<double>& imaginary) {
@@ -235,8 +249,10 @@ void vf_InverseFFT(vcFrequencyBuffer& source, vcPelBuffer<double>& image, vcPelB
     vf_InverseFFTInline14(work.data(), out.receiving().pointToOffset(), quad.receiving().pointToOffset(),
                           static_cast<float>(vf_inverse::scaleFactor(b)), &scratch, b.width(), out.receiving().width(),
                           vf_inverse::pitchBytes(out.receiving()), vf_inverse::pitchBytes(quad.receiving()), &rows);
-  quad.finish(b);
-  out.finish(b);
+  quad.shift(b);  // every poll before any bound caller image is written
+  out.shift(b);
+  quad.commit();
+  out.commit();
 }
 
 #define VEXFILT_INSTANTIATE_INVERSE(T)                                                                              \

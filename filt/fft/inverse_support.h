@@ -36,22 +36,28 @@ class OutputImage {
   vcPelBuffer<T>& receiving() { return bound_ ? receiving_ : caller_; }
   bool bound() const { return bound_; }
 
-  // The shift back of an offset image, then the copy into a bound caller
-  // image. The shifted image is given the buffer's offset before the quadrant
-  // copy, so the result's pixels stay where the forward transform took them
-  // from: a forward and inverse pair gives back the image and its offset.
+  // The shift back of an offset image (which polls the attention check) and
+  // the copy into a bound caller image. The shifted image is given the
+  // buffer's offset before the quadrant copy, so the result's pixels stay
+  // where the forward transform took them from: a forward and inverse pair
+  // gives back the image and its offset.
   void finish(const vcFrequencyBuffer& b) {
-    vcPelBuffer<T>* from = &receiving();
-    vcPelBuffer<T> shifted;
-    if (b.offset() != vcPair<long>(0, 0)) {
-      shifted = newImage(b);
-      vf_QuadrantCopy(receiving(), shifted, true);
-      if (bound_)
-        from = &shifted;
-      else
-        caller_ = shifted;
-    }
-    if (bound_) vfPelCopy(*from, caller_);
+    shift(b);
+    commit();
+  }
+
+  // The two halves of finish(). An inverse with two outputs shifts both
+  // before it commits either, so that an abort at any poll leaves every
+  // bound caller image untouched.
+  void shift(const vcFrequencyBuffer& b) {
+    if (b.offset() == vcPair<long>(0, 0)) return;
+    shifted_ = newImage(b);
+    vf_QuadrantCopy(receiving(), shifted_, true);
+    isShifted_ = true;
+    if (!bound_) caller_ = shifted_;
+  }
+  void commit() {
+    if (bound_) vfPelCopy(isShifted_ ? shifted_ : receiving_, caller_);
   }
 
  private:
@@ -64,8 +70,15 @@ class OutputImage {
 
   vcPelBuffer<T>& caller_;
   vcPelBuffer<T> receiving_;
+  vcPelBuffer<T> shifted_;
   bool bound_;
+  bool isShifted_ = false;
 };
+
+// The side outputs as the inverse transforms make them: polled, filled and
+// shifted, but not yet copied into a bound caller image (commit() does that).
+OutputImage<double> angleImage(const vcFrequencyBuffer& b, vcPelBuffer<double>& caller);
+OutputImage<unsigned char> quadrantImage(const vcFrequencyBuffer& b, vcPelBuffer<unsigned char>& caller);
 
 // Row pitch of an image in bytes.
 template <class T>

@@ -11,7 +11,7 @@
 namespace {
 
 template <class T, class F>
-void sideImage(const vcFrequencyBuffer& b, vcPelBuffer<T>& caller, F pixel) {
+vf_inverse::OutputImage<T> sideImage(const vcFrequencyBuffer& b, vcPelBuffer<T>& caller, F pixel) {
   const float* data = vc_FrequencyBufferAccess::data(b);
   if (data == nullptr) throw vcFrequencyDefs::Uninitialized(vf_msg::kBufferUninitialized);
   vfThrowExceptionOnFailure(vsys_attention_check());
@@ -21,15 +21,25 @@ void sideImage(const vcFrequencyBuffer& b, vcPelBuffer<T>& caller, F pixel) {
   T* row = image.pointToOffset();
   for (long y = 0; y < image.height(); ++y, row += stride, data += 2 * width)
     for (long x = 0; x < columns; ++x) row[x] = pixel(data + 2 * x);
-  out.finish(b);
+  out.shift(b);
+  return out;
 }
 
 }  // namespace
 
+vf_inverse::OutputImage<double> vf_inverse::angleImage(const vcFrequencyBuffer& b, vcPelBuffer<double>& caller) {
+  return sideImage(b, caller, [](const float* e) { return std::atan2(static_cast<double>(e[1]), static_cast<double>(e[0])); });
+}
+
+vf_inverse::OutputImage<unsigned char> vf_inverse::quadrantImage(const vcFrequencyBuffer& b,
+                                                                 vcPelBuffer<unsigned char>& caller) {
+  return sideImage(b, caller, [](const float* e) { return vf_pixel::quadrantCode(e); });
+}
+
 void vf_ComputeAngleImage(const vcFrequencyBuffer& buffer, vcPelBuffer<double>& angle) {
-  sideImage(buffer, angle, [](const float* e) { return std::atan2(static_cast<double>(e[1]), static_cast<double>(e[0])); });
+  vf_inverse::angleImage(buffer, angle).commit();
 }
 
 void vf_ComputeQuadrantImage(const vcFrequencyBuffer& buffer, vcPelBuffer<unsigned char>& quadrant) {
-  sideImage(buffer, quadrant, [](const float* e) { return vf_pixel::quadrantCode(e); });
+  vf_inverse::quadrantImage(buffer, quadrant).commit();
 }

@@ -22,6 +22,8 @@ namespace vf_filter {
 // The largest coefficient count a filter may hold (1 GiB of floats); larger
 // supports come only from absurd parameters or malformed records.
 inline constexpr std::uint64_t kMaxCoefficients = std::uint64_t{1} << 28;
+// How many coefficients a loaded record may leave to be filled with zeros.
+inline constexpr std::uint64_t kMaxMissingCoefficients = std::uint64_t{1} << 20;
 inline constexpr const char* kSupportTooLarge = "Filter support is too large.";
 
 // |trunc(v)| as an index; NaN and values beyond 2^62 give a huge index
@@ -98,18 +100,24 @@ struct vc_CoefficientFilter {
     if (!built(f)) throw vcFrequencyDefs::Uninitialized(vf_msg::kFilterUninitialized);
   }
 
-  // Validate everything, announce the change, then build.
+  // Validate everything (the support bound included, so that a refused
+  // call announces no change), announce the change, then build.
   static void create(F& f, const Params& p) {
     Traits::validate(p);
+    long sw = 0, sh = 0;
+    supports(p, sw, sh);
     f.mutating();
-    build(f, p);
+    build(f, p, sw, sh);
   }
 
-  static void build(F& f, const Params& p) {
-    long sw = 0, sh = 0;
+  // The support sizes of `p`, refused beyond kMaxCoefficients floats.
+  static void supports(const Params& p, long& sw, long& sh) {
     Traits::supports(p, sw, sh);
     if (static_cast<std::uint64_t>(sw) * static_cast<std::uint64_t>(sh) > vf_filter::kMaxCoefficients)
       throw vcFrequencyDefs::InvalidArgument(vf_filter::kSupportTooLarge);
+  }
+
+  static void build(F& f, const Params& p, long sw, long sh) {
     vc_Coefficients& c = f.coefficients_;
     // An unchanged coefficient count keeps the array, which is overwritten.
     if (c.data != nullptr && sw * sh != c.supportWidth * c.supportHeight) c.data = nullptr;
@@ -202,9 +210,17 @@ struct vc_CoefficientFilter {
     const unsigned long count = vf_LoadFloatArrayHead(ar);
     std::uint64_t n = 0;
     if (hasCoefficients) {
-      if (!Traits::supportsCanBeRight(sw, sh) ||
+      // Each support is bounded on its own first: two large ones (say 3 and
+      // 0x5555555555555557) would otherwise multiply to a small number
+      // modulo 2^64 and pass, leaving apply to index far past the array.
+      constexpr long kBound = static_cast<long>(vf_filter::kMaxCoefficients);
+      if (!Traits::supportsCanBeRight(sw, sh) || sw > kBound || sh > kBound ||
           static_cast<std::uint64_t>(sw) * static_cast<std::uint64_t>(sh) > vf_filter::kMaxCoefficients)
         throw vcArchive::BadData("Filter record: the coefficient array's sizes cannot be right");
+      // Coefficients missing from a record load as zeros, but a few bytes
+      // may not claim a support far beyond what they hold.
+      if (static_cast<std::uint64_t>(sw) * static_cast<std::uint64_t>(sh) > count + vf_filter::kMaxMissingCoefficients)
+        throw vcArchive::BadData("Filter record: far fewer coefficients than its support");
       n = std::max<std::uint64_t>(static_cast<std::uint64_t>(sw * sh), count);
     }
     // The count was checked against the bytes left, n against the bound.

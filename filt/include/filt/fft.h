@@ -20,11 +20,13 @@
 #include <vector>
 
 #include "filt/export.h"
+#include "filt/version.h"
 #include "vexstd/vexstd.h"
 
 // Scope of the library's error classes and of the display mappings.
 class VEXFILT_API vcFrequencyDefs {
  public:
+  // A scope, not a value: construction and copying do nothing.
   vcFrequencyDefs() = default;
   vcFrequencyDefs(const vcFrequencyDefs&) = default;
   // Holds no data: assignment does nothing.
@@ -43,14 +45,18 @@ class VEXFILT_API vcFrequencyDefs {
   // (null for none) and a fixed error number, and is persistent: an archive
   // record holds the concrete class's version byte (0), this level's version
   // byte (0), then the platform's exception part.
+  // Catch this to handle any error of the library alike.
   class VEXFILT_API Errors : public vcExceptionWithString {
    public:
+    // Copies carry the message and the error number.
     Errors(const Errors&) = default;
     Errors& operator=(const Errors&) = default;
     ~Errors() override;
 
    protected:
     Errors(const char* message = nullptr);
+    // This level of the record (its version byte, then the platform's part);
+    // loading throws vcArchive::UnknownVersion for a version other than 0.
     void dispatchSerialize(vcArchive& ar) override;
     void serialize_(vcArchive& ar, unsigned char version);
   };
@@ -142,6 +148,7 @@ class VEXFILT_API vcFrequencyBuffer {
   // must have the same dimensions and offset." and the 2048 limit's
   // InvalidSize; polls the attention check once.
   vcFrequencyBuffer(const vcPelBuffer_const<double>& real, const vcPelBuffer_const<double>& imaginary);
+  // A deep copy of everything (as operator=); never throws a library error.
   vcFrequencyBuffer(const vcFrequencyBuffer& source);
   // The cropping copy: the low-frequency width x height part of `source`, in
   // natural order. imageWidth/imageHeight scale with the size, the transform
@@ -153,15 +160,17 @@ class VEXFILT_API vcFrequencyBuffer {
   vcFrequencyBuffer(const vcFrequencyBuffer& source, long width, long height);
   // Moves leave `other` empty.
   vcFrequencyBuffer(vcFrequencyBuffer&& other) noexcept;
+  // Releases the array.
   ~vcFrequencyBuffer();
 
   // Copies sizes, transform, offset, flags, band and array; assigning an
-  // empty buffer empties this one (its other fields are kept).
+  // empty buffer empties this one (its other fields are kept). The move form
+  // leaves `other` empty.
   vcFrequencyBuffer& operator=(const vcFrequencyBuffer& source);
   vcFrequencyBuffer& operator=(vcFrequencyBuffer&& other) noexcept;
   // Exact comparison of sizes, image sizes, flags, band (only while masked),
   // offset and every float (a NaN equals nothing). The transform takes no
-  // part. Two empty buffers are equal.
+  // part. Two empty buffers are equal. Neither form throws.
   bool operator==(const vcFrequencyBuffer& other) const;
   bool operator!=(const vcFrequencyBuffer& other) const { return !(*this == other); }
 
@@ -257,6 +266,8 @@ class VEXFILT_API vcFrequencyBuffer {
 // transformed array).
 // ---------------------------------------------------------------------------
 
+// The overloads behind the vfForwardFFT templates: one real image, or a real
+// and an imaginary image of the same size and offset.
 VEXFILT_API void vf_ForwardFFT(const vcPelBuffer_const<unsigned char>& image, vcFrequencyBuffer& result);
 VEXFILT_API void vf_ForwardFFT(const vcPelBuffer_const<unsigned short>& image, vcFrequencyBuffer& result);
 VEXFILT_API void vf_ForwardFFT(const vcPelBuffer_const<double>& image, vcFrequencyBuffer& result);
@@ -281,6 +292,7 @@ VEXFILT_API void vfForwardFFT(const vcPelBuffer_const<T>& real, const vcPelBuffe
   vf_ForwardFFT(real, imaginary, result);
 }
 
+// The templates are instantiated in the library for the three pixel types.
 extern template VEXFILT_API void vfForwardFFT<unsigned char>(const vcPelBuffer_const<unsigned char>&, vcFrequencyBuffer&);
 extern template VEXFILT_API void vfForwardFFT<unsigned short>(const vcPelBuffer_const<unsigned short>&, vcFrequencyBuffer&);
 extern template VEXFILT_API void vfForwardFFT<double>(const vcPelBuffer_const<double>&, vcFrequencyBuffer&);
@@ -326,11 +338,13 @@ VEXFILT_API void vfForwardFFT(const vcFrequencyBuffer& source, vcFrequencyBuffer
 
 // The raw complex inverse (unscaled, the whole padded array) into `result`,
 // which ends with inverseComputed false and masked 0; `result` may be
-// `source`.
+// `source`. The const form never works in place.
 VEXFILT_API void vfInverseFFT(vcFrequencyBuffer& source, vcFrequencyBuffer& result, bool inPlace);
 VEXFILT_API void vfInverseFFT(const vcFrequencyBuffer& source, vcFrequencyBuffer& result);
 
-// Real and imaginary parts of the result times k, as double images.
+// Real and imaginary parts of the result times k, as double images (the
+// whole complex result, e.g. the signed output of a symmetric filter). The
+// const form never works in place.
 VEXFILT_API void vfInverseFFT(vcFrequencyBuffer& source, vcPelBuffer<double>& real, vcPelBuffer<double>& imaginary,
                               bool inPlace);
 VEXFILT_API void vfInverseFFT(const vcFrequencyBuffer& source, vcPelBuffer<double>& real,
@@ -354,7 +368,8 @@ VEXFILT_API void vf_InverseFFT(vcFrequencyBuffer& buffer, vcPelBuffer<double>& i
 // Side outputs over any buffer with data, reading the top-left imageWidth x
 // imageHeight elements as they are: atan2(im, re) in [-pi, pi], and the
 // quadrant code (1 if re < 0) + (2 if im < 0), a zero of either sign counting
-// as not negative.
+// as not negative. Output images are handled as by the inverse transforms;
+// throw Uninitialized for an empty buffer, and the attention poll's exception.
 VEXFILT_API void vf_ComputeAngleImage(const vcFrequencyBuffer& buffer, vcPelBuffer<double>& angle);
 VEXFILT_API void vf_ComputeQuadrantImage(const vcFrequencyBuffer& buffer, vcPelBuffer<unsigned char>& quadrant);
 
@@ -392,6 +407,7 @@ VEXFILT_API void vfInverseFFTQuadrant(const vcFrequencyBuffer& buffer, vcPelBuff
   vf_InverseFFT(const_cast<vcFrequencyBuffer&>(buffer), image, quadrant, stretch, false);
 }
 
+// The inverse templates, instantiated in the library for the three pixel types.
 #define VEXFILT_EXTERN_INVERSE(T)                                                                                  \
   extern template VEXFILT_API void vfInverseFFT<T>(vcFrequencyBuffer&, vcPelBuffer<T>&, bool, bool);              \
   extern template VEXFILT_API void vfInverseFFT<T>(const vcFrequencyBuffer&, vcPelBuffer<T>&, bool);              \

@@ -48,17 +48,29 @@ struct vc_Coefficients {
   float* data = nullptr;
 };
 
+// The root of the filter family: what a host needs to hold, copy, apply and
+// store any filter through a base pointer. Persistent: store a filter with
+// vcArchive::storeObject and load it, of whatever class, with loadObject.
 class VEXFILT_API vcFrequencyFilter : public virtual vcPersistent, public virtual vcRepBase {
  public:
+  // Not initialized; derived classes start Empty.
   vcFrequencyFilter();
   ~vcFrequencyFilter() override;
 
   // A new heap copy of the same concrete class, owned by the caller.
   virtual vcFrequencyFilter* clone() const = 0;
+  // The initialized flag: true once the filter has been built (parameter
+  // constructor, set, setImage, or assignment from or loading of a built
+  // filter). apply does not consult it. Never throws.
   virtual bool isInitialized();
   // Writes the filtered `source` into `target`; `source` is not changed.
+  // Throws as listed at the top. The four parametric filters give `target`
+  // the padded size as its image size and keep its own offset and
+  // transform, so the inverse of `target` is a padded-size image; to keep
+  // the image's size and offset, filter a copy of the buffer in place.
   virtual void apply(const vcFrequencyBuffer& source, vcFrequencyBuffer& target) const = 0;
-  // Filters `buffer` in place.
+  // Filters `buffer` in place, keeping its image size, offset and transform.
+  // Throws as listed at the top.
   virtual void apply(vcFrequencyBuffer& buffer) const = 0;
 
  protected:
@@ -117,17 +129,28 @@ class VEXFILT_API vcFrequencyFilter : public virtual vcPersistent, public virtua
 
 class VEXFILT_API vcFrequencyFilterBandPass : public vcFrequencyFilter {
  public:
+  // Empty: holds no coefficients until set or assigned.
   vcFrequencyFilterBandPass();
+  // Built for spectra of padded size `size` (width, height: powers of two).
+  // Throws InvalidArgument or InvalidSize as listed under Validation above.
   vcFrequencyFilterBandPass(double sigma, double plateau, double frequency, const vcPair<long>& size,
                             long dcRemovalRadius);
+  // Copies parameters and coefficients (an Empty filter copies as Empty).
   vcFrequencyFilterBandPass(const vcFrequencyFilterBandPass& other);
   vcFrequencyFilterBandPass& operator=(const vcFrequencyFilterBandPass& other);
   ~vcFrequencyFilterBandPass() override;
   // Exact: flags, supports, parameters (a NaN never matches) and coefficients.
   bool operator==(const vcFrequencyFilterBandPass& other) const;
 
+  // Rebuilds with new parameters; validates them all first, as the
+  // constructor, and changes nothing when one is refused. Works on an Empty
+  // filter too.
   void set(double sigma, double plateau, double frequency, const vcPair<long>& size, long dcRemovalRadius);
 
+  // The parameters, one getter and one setter each. All throw Uninitialized
+  // "FrequencyFilter has not been initialized" while Empty. A setter
+  // validates like set (the same errors, nothing changed on failure) and
+  // rebuilds the coefficients; given the stored value it does nothing.
   double frequency() const;
   void frequency(double value);
   double sigma() const;
@@ -138,8 +161,12 @@ class VEXFILT_API vcFrequencyFilterBandPass : public vcFrequencyFilter {
   void size(const vcPair<long>& value);
   long dcRemovalRadius() const;
   void dcRemovalRadius(long value);
+  // L, the profile's reach in pixels from the ring (see above); Uninitialized
+  // while Empty.
   long supportWidth() const;
 
+  // As in vcFrequencyFilter; apply zeroes elements outside the ring, then
+  // the DC square (BadCoord when the square leaves the buffer).
   vcFrequencyFilter* clone() const override;
   void apply(const vcFrequencyBuffer& source, vcFrequencyBuffer& target) const override;
   void apply(vcFrequencyBuffer& buffer) const override;
@@ -147,6 +174,10 @@ class VEXFILT_API vcFrequencyFilterBandPass : public vcFrequencyFilter {
  protected:
   // The profile: supportWidth() * 32 floats.
   float* data() const;
+  // This class's level of the filter's record: version byte 0, the base
+  // level, supports, parameters, coefficients. Loading throws
+  // vcArchive::UnknownVersion, BadData or EndOfData for a record that cannot
+  // be right, before allocating for it.
   void serialize_(vcArchive& ar, unsigned char version) override;
   void dispatchSerialize(vcArchive& ar) override;
 
@@ -170,18 +201,26 @@ class VEXFILT_API vcFrequencyFilterBandPass : public vcFrequencyFilter {
   friend struct vc_CoefficientFilter<vcFrequencyFilterBandPass>;
 };
 
+// Members as for the band-pass filter; the DC radius protects instead of
+// removing.
 class VEXFILT_API vcFrequencyFilterBandReject : public vcFrequencyFilter {
  public:
+  // Empty.
   vcFrequencyFilterBandReject();
+  // Built; throws as listed under Validation above.
   vcFrequencyFilterBandReject(double sigma, double plateau, double frequency, const vcPair<long>& size,
                               long dcProtectionRadius);
   vcFrequencyFilterBandReject(const vcFrequencyFilterBandReject& other);
   vcFrequencyFilterBandReject& operator=(const vcFrequencyFilterBandReject& other);
   ~vcFrequencyFilterBandReject() override;
+  // Exact, as for the band-pass filter.
   bool operator==(const vcFrequencyFilterBandReject& other) const;
 
+  // Rebuilds; validates first, changes nothing on failure.
   void set(double sigma, double plateau, double frequency, const vcPair<long>& size, long dcProtectionRadius);
 
+  // Getters and setters: Uninitialized while Empty; setters validate like
+  // set and rebuild.
   double frequency() const;
   void frequency(double value);
   double sigma() const;
@@ -192,14 +231,19 @@ class VEXFILT_API vcFrequencyFilterBandReject : public vcFrequencyFilter {
   void size(const vcPair<long>& value);
   long dcProtectionRadius() const;
   void dcProtectionRadius(long value);
+  // L, as for the band-pass filter.
   long supportWidth() const;
 
+  // As in vcFrequencyFilter; a DC square that leaves the buffer throws
+  // BadCoord before the pass (the two-buffer form has resized `target`).
   vcFrequencyFilter* clone() const override;
   void apply(const vcFrequencyBuffer& source, vcFrequencyBuffer& target) const override;
   void apply(vcFrequencyBuffer& buffer) const override;
 
  protected:
+  // The profile: supportWidth() * 32 floats.
   float* data() const;
+  // The record, as for the band-pass filter.
   void serialize_(vcArchive& ar, unsigned char version) override;
   void dispatchSerialize(vcArchive& ar) override;
 
@@ -257,17 +301,25 @@ class VEXFILT_API vcFrequencyFilterBandReject : public vcFrequencyFilter {
 
 class VEXFILT_API vcFrequencyFilterGabor : public vcFrequencyFilter {
  public:
+  // Empty.
   vcFrequencyFilterGabor();
+  // Built for spectra of padded size `size`; sigma and plateau are (along,
+  // across) the angle. Throws as listed under Validation above.
   vcFrequencyFilterGabor(const vcPair<double>& sigma, const vcPair<double>& plateau, vcRadian angle, double frequency,
                          const vcPair<long>& size, long dcRemovalRadius);
+  // Copies parameters and coefficients (an Empty filter copies as Empty).
   vcFrequencyFilterGabor(const vcFrequencyFilterGabor& other);
   vcFrequencyFilterGabor& operator=(const vcFrequencyFilterGabor& other);
   ~vcFrequencyFilterGabor() override;
+  // Exact: flags, supports, parameters (a NaN never matches) and coefficients.
   bool operator==(const vcFrequencyFilterGabor& other) const;
 
+  // Rebuilds; validates first, changes nothing on failure.
   void set(const vcPair<double>& sigma, const vcPair<double>& plateau, vcRadian angle, double frequency,
            const vcPair<long>& size, long dcRemovalRadius);
 
+  // The parameters. All throw Uninitialized while Empty; a setter validates
+  // like set and rebuilds, and does nothing for the stored value.
   vcRadian angle() const;
   void angle(vcRadian value);
   double frequency() const;
@@ -280,6 +332,7 @@ class VEXFILT_API vcFrequencyFilterGabor : public vcFrequencyFilter {
   void size(const vcPair<long>& value);
   long dcRemovalRadius() const;
   void dcRemovalRadius(long value);
+  // The coefficient window's size (odd); Uninitialized while Empty.
   long supportWidth() const;
   long supportHeight() const;
   // The window, supportHeight() rows of supportWidth() floats; entry (i, j)
@@ -287,10 +340,14 @@ class VEXFILT_API vcFrequencyFilterGabor : public vcFrequencyFilter {
   // rows from the centre cell. Null while Empty.
   float* data() const;
 
+  // As in vcFrequencyFilter; the result carries the window's row band (see
+  // above), and a DC square leaving the buffer throws BadCoord after the
+  // pass.
   vcFrequencyFilter* clone() const override;
   void apply(const vcFrequencyBuffer& source, vcFrequencyBuffer& target) const override;
   void apply(vcFrequencyBuffer& buffer) const override;
 
+  // This class's level of the filter's record, as for the band-pass filter.
   void serialize_(vcArchive& ar, unsigned char version) override;
 
  protected:
@@ -318,19 +375,28 @@ class VEXFILT_API vcFrequencyFilterGabor : public vcFrequencyFilter {
   friend struct vc_CoefficientFilter<vcFrequencyFilterGabor>;
 };
 
+// Members as for the Gabor filter; the DC radius protects instead of
+// removing. Only the patch at `angle` is rejected, not its mirror at angle +
+// pi: to remove a real grating, apply a second filter at angle + pi too.
 class VEXFILT_API vcFrequencyFilterGaborReject : public vcFrequencyFilter {
  public:
+  // Empty.
   vcFrequencyFilterGaborReject();
+  // Built; throws as listed under Validation above.
   vcFrequencyFilterGaborReject(const vcPair<double>& sigma, const vcPair<double>& plateau, vcRadian angle,
                                double frequency, const vcPair<long>& size, long dcProtectionRadius);
   vcFrequencyFilterGaborReject(const vcFrequencyFilterGaborReject& other);
   vcFrequencyFilterGaborReject& operator=(const vcFrequencyFilterGaborReject& other);
   ~vcFrequencyFilterGaborReject() override;
+  // Exact, as for the Gabor filter.
   bool operator==(const vcFrequencyFilterGaborReject& other) const;
 
+  // Rebuilds; validates first, changes nothing on failure.
   void set(const vcPair<double>& sigma, const vcPair<double>& plateau, vcRadian angle, double frequency,
            const vcPair<long>& size, long dcProtectionRadius);
 
+  // Getters and setters: Uninitialized while Empty; setters validate like
+  // set and rebuild.
   vcRadian angle() const;
   void angle(vcRadian value);
   double frequency() const;
@@ -343,15 +409,20 @@ class VEXFILT_API vcFrequencyFilterGaborReject : public vcFrequencyFilter {
   void size(const vcPair<long>& value);
   long dcProtectionRadius() const;
   void dcProtectionRadius(long value);
+  // The coefficient window's size (odd); Uninitialized while Empty.
   long supportWidth() const;
   long supportHeight() const;
 
+  // As in vcFrequencyFilter; clears the row band. A DC square leaving the
+  // buffer throws BadCoord before anything is written.
   vcFrequencyFilter* clone() const override;
   void apply(const vcFrequencyBuffer& source, vcFrequencyBuffer& target) const override;
   void apply(vcFrequencyBuffer& buffer) const override;
 
  protected:
+  // The window, as for the Gabor filter.
   float* data() const;
+  // The record, as for the band-pass filter.
   void serialize_(vcArchive& ar, unsigned char version) override;
   void dispatchSerialize(vcArchive& ar) override;
 
@@ -386,10 +457,12 @@ class VEXFILT_API vcFrequencyFilterGaborReject : public vcFrequencyFilter {
 
 class VEXFILT_API vcFrequencyFilterImage : public vcFrequencyFilter {
  public:
+  // Empty: no image.
   vcFrequencyFilterImage();
   // Throws Uninitialized "FrequencyBuffer has not been initialized" for an
   // empty buffer.
   explicit vcFrequencyFilterImage(const vcFrequencyBuffer& image);
+  // Copies the flag and the image.
   vcFrequencyFilterImage(const vcFrequencyFilterImage& other);
   vcFrequencyFilterImage& operator=(const vcFrequencyFilterImage& other);
   ~vcFrequencyFilterImage() override;
@@ -405,6 +478,7 @@ class VEXFILT_API vcFrequencyFilterImage : public vcFrequencyFilter {
   long supportWidth() const;
   long supportHeight() const;
 
+  // A new heap copy, owned by the caller.
   vcFrequencyFilter* clone() const override;
   // Both forms multiply by the image (vfFrequencyMultiply, so a buffer holding
   // an in-place inverse throws InvalidBuffer; the two-buffer form has then
@@ -413,6 +487,8 @@ class VEXFILT_API vcFrequencyFilterImage : public vcFrequencyFilter {
   void apply(vcFrequencyBuffer& buffer) const override;
 
  protected:
+  // This class's level of the record: version byte 0, the base level, the
+  // image's buffer record (see operator|| in fft.h, with its load errors).
   void serialize_(vcArchive& ar, unsigned char version) override;
   void dispatchSerialize(vcArchive& ar) override;
 

@@ -1,0 +1,119 @@
+// Band-pass and band-reject rings against their definition: the radial
+// profile, every element of a filtered spectrum, and gratings kept or removed
+// through the whole forward -> filter -> inverse chain.
+
+#include <gtest/gtest.h>
+
+#include <numbers>
+
+#include "freqfilt/filter_support.h"
+
+namespace {
+
+using Pass = vcFrequencyFilterBandPass;
+using Reject = vcFrequencyFilterBandReject;
+
+struct Ring {
+  double sigma, plateau, frequency;
+  long W, H;
+};
+
+long profileLength(const Ring& r) {
+  const double X = static_cast<double>(r.W);
+  const long L = static_cast<long>(X * r.plateau + 4.0 * (X * r.sigma) + 0.05 * X);
+  return L % 2 == 1 ? L : L + 1;
+}
+
+// The response j/32 pixels from the ring: 1 over the plateau, then Gaussian.
+float profileEntry(bool pass, const Ring& r, long j) {
+  const double X = static_cast<double>(r.W), S = X * r.sigma;
+  const double m = std::max(0.0, static_cast<double>(j) / 32.0 - X * r.plateau);
+  const double v = std::exp(-(m * m) / (2.0 * S * S));
+  return static_cast<float>(pass ? v : 1.0 - v);
+}
+
+// The factor of stored element (x, y): rows are converted to column units by
+// (W/H)^2; outside the ring band-pass zeroes, band-reject keeps. The
+// two-buffer band-reject multiplies every element whose profile index
+// exists, within the rows the ring can reach.
+double ringFactor(bool pass, bool twoBuffer, const Ring& r, long x, long y) {
+  const double fW = static_cast<double>(r.W) * r.frequency, hOverW = static_cast<double>(r.H) / r.W;
+  const long L = profileLength(r);
+  const long dx = x < r.W / 2 ? x : x - r.W, dy = y < r.H / 2 ? y : y - r.H;
+  const long d2 = dx * dx + static_cast<long>(static_cast<double>(dy * dy) / (hOverW * hOverW));
+  const long k = static_cast<long>(std::fabs(std::trunc((std::sqrt(static_cast<double>(d2)) - fW) * 32.0)));
+  bool inRing;
+  if (!pass && twoBuffer) {
+    inRing = std::labs(dy) <= static_cast<long>(hOverW * (fW + L)) && k < 32 * L;
+  } else {
+    const long inner = fW - L >= 0 ? static_cast<long>((fW - L) * (fW - L)) : -1;
+    inRing = inner < d2 && d2 < static_cast<long>((fW + L) * (fW + L));
+  }
+  return inRing ? profileEntry(pass, r, k) : pass ? 0.0 : 1.0;
+}
+
+}  // namespace
+
+TEST(BandFilters, ProfileLengthAndEntriesFollowTheDefinition) {
+  const struct {
+    Ring ring;
+    long L;
+  } cases[] = {
+      {{0.01, 0.0, 0.25, 256, 256}, 23}, {{0.02, 0.05, 0.25, 128, 128}, 23}, {{0.02, 0.0625, 0.1, 128, 64}, 25}};
+  for (const auto& c : cases) {
+    const Ring& r = c.ring;
+    vftest::Open<Pass> pass(r.sigma, r.plateau, r.frequency, vcPair<long>(r.W, r.H), 0);
+    vftest::Open<Reject> reject(r.sigma, r.plateau, r.frequency, vcPair<long>(r.W, r.H), 0);
+    ASSERT_EQ(pass.supportWidth(), c.L);
+    ASSERT_EQ(reject.supportWidth(), c.L);
+    EXPECT_EQ(pass.coefficients()[0], 1.0f);
+    for (long j = 0; j < 32 * c.L; ++j) {  // 736 entries in the first case
+      ASSERT_EQ(pass.coefficients()[j], profileEntry(true, r, j)) << j;
+      ASSERT_EQ(reject.coefficients()[j], profileEntry(false, r, j)) << j;
+    }
+  }
+}
+
+// Every element, both classes, both forms. Taller-than-wide spectra reach
+// ring rows beyond (H/W) fW + L, which are filtered like any other; the
+// row band is cleared.
+TEST(BandFilters, EveryElementFollowsTheRing) {
+  const Ring rings[] = {{0.01, 0.0, 0.25, 256, 256}, {0.02, 0.05, 0.2, 128, 64}, {0.02, 0.01, 0.25, 64, 128},
+                        {0.05, 0.0, 0.0, 32, 32},    {0.01, 0.02, 0.5, 64, 64},  {0.03, 0.0, 0.1, 16, 256}};
+  for (const Ring& r : rings)
+    for (bool pass : {true, false})
+      for (bool twoBuffer : {false, true}) {
+        SCOPED_TRACE(testing::Message() << r.W << "x" << r.H << " f " << r.frequency << " pass " << pass
+                                        << " two-buffer " << twoBuffer);
+        const Pass bandPass(r.sigma, r.plateau, r.frequency, vcPair<long>(r.W, r.H), 0);
+        const Reject bandReject(r.sigma, r.plateau, r.frequency, vcPair<long>(r.W, r.H), 0);
+        const vcFrequencyBuffer out = vftest::filterConstant(
+            pass ? static_cast<const vcFrequencyFilter&>(bandPass) : bandReject, r.W, r.H, twoBuffer);
+        EXPECT_EQ(out.masked() + out.maskedMiny() + out.maskedMaxy(), 0);
+        vftest::expectFactors(out, [&](long x, long y) { return ringFactor(pass, twoBuffer, r, x, y); });
+      }
+}
+
+// Two gratings, one near the ring (a diagonal one: the ring is isotropic)
+// and one well inside it; the inverse gives back the one the filter keeps.
+TEST(BandFilters, KeepOrRemoveGratingsThroughTheTransformChain) {
+  const long n = 64;
+  auto grating = [&](long u, long v, long x, long y) { return std::cos(2 * std::numbers::pi * (u * x + v * y) / n); };
+  vcPelBuffer<double> image(n, n);
+  for (long y = 0; y < n; ++y)
+    for (long x = 0; x < n; ++x) image.set(x, y, grating(12, 11, x, y) + grating(0, 4, x, y));
+  for (bool pass : {true, false}) {
+    vcFrequencyBuffer spectrum;
+    vfForwardFFT<double>(image, spectrum);
+    pass ? Pass(0.01, 0.02, 0.25, {n, n}, 0).apply(spectrum) : Reject(0.01, 0.02, 0.25, {n, n}, 0).apply(spectrum);
+    vcPelBuffer<double> re, im;
+    vfInverseFFT(spectrum, re, im);
+    double worst = 0.0;
+    for (long y = 0; y < n; ++y)
+      for (long x = 0; x < n; ++x) {
+        const double want = pass ? grating(12, 11, x, y) : grating(0, 4, x, y);
+        worst = std::max({worst, std::fabs(re.get(x, y) - want), std::fabs(im.get(x, y))});
+      }
+    EXPECT_LT(worst, 1e-4) << "pass " << pass;
+  }
+}
