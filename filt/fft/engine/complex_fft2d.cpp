@@ -2,7 +2,7 @@
 #include "bit_reverse.h"
 #include "engine.h"
 #include "engine_checks.h"
-#include "row_transform.h"
+#include "row_passes.h"
 #include "scratch.h"
 #include "transpose.h"
 #include "twiddles.h"
@@ -15,47 +15,60 @@
 void vf_ComplexFFT2D(float* data, long width, long height, int direction, long bandMin,
                      long bandMax)
 {
+    vf_ComplexFFT2DAtLevel(data, width, height, direction, bandMin, bandMax, vf_BestEngineLevel());
+}
+
+void vf_ComplexFFT2DAtLevel(float* data, long width, long height, int direction, long bandMin,
+                            long bandMax, vc_EngineLevel level)
+{
     assert(data != nullptr && vf_IsEngineSize(width) && vf_IsEngineSize(height));
     vf_ClampBand(bandMin, bandMax, height);
+    if (!vf_EngineLevelSupported(level)) {
+        level = vf_BestEngineLevel();
+    }
 
     const vc_Twiddles table = vf_MakeTwiddles();
     std::vector<long> bitReverse(static_cast<std::size_t>(std::max(width, height)));
     vf_BitReverseTable(bitReverse.data(), width);
-    vc_Scratch scratch(width, height);
+    const vc_RowPasses passes(level, table, std::max(width, height));
+
+    // A vector level runs the second pass down the columns in place, without the
+    // transposes around it, except on a banded square array: there the transpose
+    // leaves alone tile pairs outside the band, and what the second pass then reads
+    // there is what the transposed form defines.
+    const bool banded = bandMin > 0 || bandMax < height;
+    const bool inColumns = passes.hasColumns() && width >= 8 && height >= 8 && !(width == height && banded);
+    vc_Scratch scratch(width, height, !inColumns);
 
     // First pass along the rows. A row outside the band is zero, so is its transform.
-    for (long y = 0; y < height; ++y) {
-        if (vf_RowOutsideBand(y, height, bandMin, bandMax)) {
-            continue;
-        }
-        if (y % 16 == 0) {
-            vfThrowExceptionOnFailure(vsys_attention_check());
-        }
-        vf_RowTransform(data + 2 * width * y, width, direction, table, bitReverse.data());
+    passes.run(data, 2 * width, height, bandMin, bandMax, width, direction, bitReverse.data(),
+               nullptr);
+
+    if (height != width) {
+        vf_BitReverseTable(bitReverse.data(), height);
+    }
+    if (inColumns) {
+        // The polls of the two tiled transposes this replaces.
+        vfThrowExceptionOnFailure(vsys_attention_check());
+        passes.runColumns(data, 2 * width, width, height, direction, bitReverse.data());
+        vfThrowExceptionOnFailure(vsys_attention_check());
+        return;
     }
 
     // Columns become rows. A single row or column already is its own transpose.
     float* columns = data;
     if (width == height) {
-        vf_TransposeSquare(data, width, bandMin, bandMax);
+        vf_TransposeSquare(data, width, bandMin, bandMax, passes.tileMove());
     } else if (scratch.data() != nullptr) {
-        vf_Transpose(data, scratch.data(), width, height);
+        vf_Transpose(data, scratch.data(), width, height, width, height, passes.tileMove());
         columns = scratch.data();
     }
 
-    if (height != width) {
-        vf_BitReverseTable(bitReverse.data(), height);
-    }
-    for (long x = 0; x < width; ++x) {
-        if (x % 16 == 0) {
-            vfThrowExceptionOnFailure(vsys_attention_check());
-        }
-        vf_RowTransform(columns + 2 * height * x, height, direction, table, bitReverse.data());
-    }
+    passes.run(columns, 2 * height, width, 0, width, height, direction, bitReverse.data(), nullptr);
 
     if (width == height) {
-        vf_TransposeSquare(data, width, 0, width);
+        vf_TransposeSquare(data, width, 0, width, passes.tileMove());
     } else if (scratch.data() != nullptr) {
-        vf_Transpose(scratch.data(), data, height, width);
+        vf_Transpose(scratch.data(), data, height, width, height, width, passes.tileMove());
     }
 }

@@ -9,13 +9,30 @@
 // frequencies. Scaling by 1/(width*height) and quadrant swaps are the callers' business.
 //
 // Method: a split-radix row transform of every row, a transpose, the row transform
-// again on the transposed array, a transpose back. Sums and products are formed in
+// again on the transposed array, a transpose back. (The vector levels mostly run the
+// second pass down the columns in place instead: the same operations on the same
+// values, so the same bits, and the same polls.) Sums and products are formed in
 // double and rounded to float once on each store, so results are reproducible bit for
 // bit. Before every transformed row whose index is a multiple of 16, once per tiled
 // transpose and once per symmetric fill, the routines poll the platform's attention
 // check; a pending abort or time-out leaves by the platform's exception with the array
 // partly transformed. Every temporary is owned by the call and released on every path.
+//
+// Speed: each routine picks, per call, the widest instruction-set level the CPU offers
+// (vf_BestEngineLevel); all levels give identical bits. The variants with a level
+// argument (vf_ComplexFFT2DAtLevel, vf_RealFFT2DAtLevel) force one, for tests and
+// benchmarks; nothing else selects a level, and no choice is remembered between calls.
 #pragma once
+
+// Instruction-set levels, narrowest first. scalar runs anywhere and is the plain form
+// of the kernel; sse2 needs SSE2, avx2 AVX2, avx512 AVX-512F and AVX-512DQ.
+enum class vc_EngineLevel { scalar, sse2, avx2, avx512 };
+
+// Whether the running CPU (and operating system) supports a level.
+bool vf_EngineLevelSupported(vc_EngineLevel level);
+
+// The widest supported level.
+vc_EngineLevel vf_BestEngineLevel();
 
 // Forward (direction >= 0): F(u, v) = sum f(x, y) exp(-2 pi i (ux/width + vy/height)).
 // Inverse (direction < 0): the same sum with exp(+2 pi i (...)), also unscaled.
@@ -27,6 +44,10 @@
 // long is accepted.
 void vf_ComplexFFT2D(float* data, long width, long height, int direction, long bandMin,
                      long bandMax);
+// The same at a given level (an unsupported one is replaced by the best supported). A
+// name of its own rather than an overload, so that vf_ComplexFFT2D names one function.
+void vf_ComplexFFT2DAtLevel(float* data, long width, long height, int direction, long bandMin,
+                            long bandMax, vc_EngineLevel level);
 
 // Forward transform of real samples. On entry row y's `width` samples stand in the first
 // `width` floats of the row's slot of 2*width floats; the other half of each slot is
@@ -35,3 +56,5 @@ void vf_ComplexFFT2D(float* data, long width, long height, int direction, long b
 // the samples with zero imaginary parts (to rounding); the imaginary parts of X[0][0]
 // and X[0][width/2] are exactly 0.
 void vf_RealFFT2D(float* data, long width, long height);
+// The same at a given level (an unsupported one is replaced by the best supported).
+void vf_RealFFT2DAtLevel(float* data, long width, long height, vc_EngineLevel level);

@@ -5,16 +5,17 @@
 #include <memory>
 
 // Holds the transposed array between the two passes when width != height and both
-// exceed 1; otherwise it is empty and data() is null. Like a buffer's own storage it
+// exceed 1 and the second pass works on transposed rows (`needed`); otherwise it is
+// empty and data() is null. Like a buffer's own storage it
 // has 7 spare floats and is used from its first 16-byte aligned address. The memory
 // is owned here, so it is released on every path out of the call, including when the
 // attention poll throws.
 class vc_Scratch
 {
 public:
-    vc_Scratch(long width, long height)
+    vc_Scratch(long width, long height, bool needed = true)
     {
-        if (width != height && width > 1 && height > 1) {
+        if (needed && width != height && width > 1 && height > 1) {
             const std::size_t used = 2 * static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
             std::size_t space = (used + 7) * sizeof(float);
             storage_ = std::make_unique_for_overwrite<float[]>(used + 7);

@@ -2,13 +2,20 @@
 
 #include "band.h"
 
+#include <algorithm>
+#include <cstring>
 #include <utility>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <vexstd/exception.h>
 #include <vexsys/attention.h>
 
 namespace {
 
-constexpr long kTile = 4;
+constexpr long kTile = 4;   // tiles moved element by element
+constexpr long kBlock = 8;  // tiles moved by the level
+constexpr long kSuper = 32; // super-blocks of tile pairs
 
 // Complex value (r, c) of an array with `stride` complex values per row.
 inline float* vf_At(float* a, long stride, long r, long c) { return a + 2 * (r * stride + c); }
@@ -29,7 +36,7 @@ inline void vf_Swap(float* a, float* b)
     std::swap(a[1], b[1]);
 }
 
-// to[j][i] = from[i][j] over one tile.
+// to[j][i] = from[i][j] over one 4 x 4 tile.
 void vf_MoveTile(const float* from, long fromStride, float* to, long toStride)
 {
     for (long i = 0; i < kTile; ++i) {
@@ -39,7 +46,7 @@ void vf_MoveTile(const float* from, long fromStride, float* to, long toStride)
     }
 }
 
-// Exchanges a[i][j] with b[j][i] over one tile: two mirror tiles, each transposed.
+// Exchanges a[i][j] with b[j][i] over one 4 x 4 tile: two mirror tiles, each transposed.
 void vf_SwapTiles(float* a, float* b, long stride)
 {
     for (long i = 0; i < kTile; ++i) {
@@ -67,9 +74,51 @@ void vf_TransposeSquareByElement(float* data, long n)
     }
 }
 
+// An 8 x 8 tile held contiguously (stride 8) back into an array.
+void vf_PutBlock(const float* block, float* to, long toStride)
+{
+    for (long i = 0; i < kBlock; ++i) {
+        std::memcpy(to + 2 * i * toStride, block + 2 * kBlock * i, 2 * kBlock * sizeof(float));
+    }
+}
+
+// The 8 x 8 tile at a, transposed in place.
+void vf_TransposeDiagonalBlock(float* a, long stride, vc_TileMove move)
+{
+    alignas(64) float block[2 * kBlock * kBlock];
+    move(a, stride, block, kBlock);
+    vf_PutBlock(block, a, stride);
+}
+
+// Exchanges a[i][j] with b[j][i] over one 8 x 8 tile.
+void vf_SwapBlocks(float* a, float* b, long stride, vc_TileMove move)
+{
+    alignas(64) float block[2 * kBlock * kBlock];
+    move(a, stride, block, kBlock);
+    move(b, stride, a, stride);
+    vf_PutBlock(block, b, stride);
+}
+
+// Calls pair(a, b) for every pair of 8-blocks a <= b of an n x n array with a <= aLast,
+// super-block by super-block.
+template <class Pair>
+void vf_ForBlockPairs(long n, long aLast, Pair pair)
+{
+    for (long sa = 0; sa <= aLast; sa += kSuper) {
+        for (long sb = sa; sb < n; sb += kSuper) {
+            for (long a = sa; a < std::min(sa + kSuper, aLast + 1); a += kBlock) {
+                for (long b = std::max(sb, a); b < std::min(sb + kSuper, n); b += kBlock) {
+                    pair(a, b);
+                }
+            }
+        }
+    }
+}
+
 } // namespace
 
-void vf_Transpose(const float* src, float* dst, long cols, long rows)
+void vf_Transpose(const float* src, float* dst, long cols, long rows, long colsUsed,
+                  long rowsUsed, vc_TileMove move)
 {
     if (cols < kTile || rows < kTile) {
         for (long r = 0; r < rows; ++r) {
@@ -80,14 +129,28 @@ void vf_Transpose(const float* src, float* dst, long cols, long rows)
         return;
     }
     vfThrowExceptionOnFailure(vsys_attention_check());
-    for (long r = 0; r < rows; r += kTile) {
-        for (long c = 0; c < cols; c += kTile) {
-            vf_MoveTile(vf_At(src, cols, r, c), cols, vf_At(dst, rows, c, r), rows);
+    if (cols < kBlock || rows < kBlock) {
+        for (long r = 0; r < rows; r += kTile) {
+            for (long c = 0; c < cols; c += kTile) {
+                vf_MoveTile(vf_At(src, cols, r, c), cols, vf_At(dst, rows, c, r), rows);
+            }
+        }
+        return;
+    }
+    const long usedCols = std::min(cols, (colsUsed + kBlock - 1) / kBlock * kBlock);
+    const long usedRows = std::min(rows, (rowsUsed + kBlock - 1) / kBlock * kBlock);
+    for (long sr = 0; sr < usedRows; sr += kSuper) {
+        for (long sc = 0; sc < usedCols; sc += kSuper) {
+            for (long r = sr; r < std::min(sr + kSuper, usedRows); r += kBlock) {
+                for (long c = sc; c < std::min(sc + kSuper, usedCols); c += kBlock) {
+                    move(vf_At(src, cols, r, c), cols, vf_At(dst, rows, c, r), rows);
+                }
+            }
         }
     }
 }
 
-void vf_TransposeSquare(float* data, long n, long bandMin, long bandMax)
+void vf_TransposeSquare(float* data, long n, long bandMin, long bandMax, vc_TileMove move)
 {
     if (n == 1) {
         return;
@@ -99,19 +162,46 @@ void vf_TransposeSquare(float* data, long n, long bandMin, long bandMax)
     vfThrowExceptionOnFailure(vsys_attention_check());
     vf_ClampBand(bandMin, bandMax, n);
     const bool banded = bandMin > 0 || bandMax < n;
-    for (long a = 0; a < n; a += kTile) {
-        vf_TransposeDiagonalTile(vf_At(data, n, a, a), n);
-        const bool aOutside = banded && vf_BlockOutsideBand(a, n, bandMin, bandMax);
-        for (long b = a + kTile; b < n; b += kTile) {
-            if (aOutside && vf_BlockOutsideBand(b, n, bandMin, bandMax)) {
-                continue;
-            }
-            vf_SwapTiles(vf_At(data, n, a, b), vf_At(data, n, b, a), n);
-        }
+    if (n < kBlock) {
+        vf_TransposeDiagonalTile(data, n);
+        return;
     }
+    const auto outside = [&](long b) { return banded && vf_BlockOutsideBand(b, n, bandMin, bandMax); };
+    vf_ForBlockPairs(n, n - 1, [&](long a, long b) {
+        // The 4 x 4 sub-tile pairs of this 8 x 8 pair that the band lets alone.
+        bool skip[2][2];
+        bool any = false, all = true;
+        for (long i = 0; i < 2; ++i) {
+            for (long j = 0; j < 2; ++j) {
+                skip[i][j] = outside(a + kTile * i) && outside(b + kTile * j);
+                any = any || skip[i][j];
+                all = all && skip[i][j];
+            }
+        }
+        if (a == b) {
+            // Diagonal sub-tiles always move; the off-diagonal pair unless skipped.
+            if (!skip[0][1]) {
+                vf_TransposeDiagonalBlock(vf_At(data, n, a, a), n, move);
+            } else {
+                vf_TransposeDiagonalTile(vf_At(data, n, a, a), n);
+                vf_TransposeDiagonalTile(vf_At(data, n, a + kTile, a + kTile), n);
+            }
+        } else if (!any) {
+            vf_SwapBlocks(vf_At(data, n, a, b), vf_At(data, n, b, a), n, move);
+        } else if (!all) {
+            for (long i = 0; i < 2; ++i) {
+                for (long j = 0; j < 2; ++j) {
+                    if (!skip[i][j]) {
+                        vf_SwapTiles(vf_At(data, n, a + kTile * i, b + kTile * j),
+                                     vf_At(data, n, b + kTile * j, a + kTile * i), n);
+                    }
+                }
+            }
+        }
+    });
 }
 
-void vf_TransposeSquareHalf(float* data, long n, bool first)
+void vf_TransposeSquareHalf(float* data, long n, bool first, vc_TileMove move)
 {
     if (n == 1) {
         return;
@@ -121,22 +211,22 @@ void vf_TransposeSquareHalf(float* data, long n, bool first)
         return;
     }
     vfThrowExceptionOnFailure(vsys_attention_check());
-    // Needed blocks: those starting at 0, 4, ..., n/2 (rows when first, columns after).
+    // Needed 8-blocks: those starting at 0, 8, ..., n/2 (rows when first, columns after);
+    // for n = 8 that is the one diagonal block, transposed whole.
     const long lastNeeded = n / 2;
-    for (long a = 0; a <= lastNeeded; a += kTile) {
-        vf_TransposeDiagonalTile(vf_At(data, n, a, a), n);
-        for (long b = a + kTile; b < n; b += kTile) {
-            if (b <= lastNeeded) {
-                vf_SwapTiles(vf_At(data, n, a, b), vf_At(data, n, b, a), n);
-            } else if (first) {
-                // Result row block a needs the source column block a.
-                vf_MoveTile(vf_At(data, n, b, a), n, vf_At(data, n, a, b), n);
-            } else {
-                // Result column block a needs the source row block a.
-                vf_MoveTile(vf_At(data, n, a, b), n, vf_At(data, n, b, a), n);
-            }
+    vf_ForBlockPairs(n, lastNeeded, [&](long a, long b) {
+        if (a == b) {
+            vf_TransposeDiagonalBlock(vf_At(data, n, a, a), n, move);
+        } else if (b <= lastNeeded) {
+            vf_SwapBlocks(vf_At(data, n, a, b), vf_At(data, n, b, a), n, move);
+        } else if (first) {
+            // Result row block a needs the source column block a.
+            move(vf_At(data, n, b, a), n, vf_At(data, n, a, b), n);
+        } else {
+            // Result column block a needs the source row block a.
+            move(vf_At(data, n, a, b), n, vf_At(data, n, b, a), n);
         }
-    }
+    });
 }
 
 void vf_ConjugateSymmetricFill(float* data, long width, long height)
@@ -145,7 +235,17 @@ void vf_ConjugateSymmetricFill(float* data, long width, long height)
     for (long y = 0; y < height; ++y) {
         const float* source = data + 2 * width * ((height - y) % height);
         float* target = data + 2 * width * y;
-        for (long k = 1; k < width / 2; ++k) {
+        long k = 1;
+#if defined(__SSE2__)
+        // Two values at a time: swapped, and the imaginary signs flipped.
+        const __m128 flip = _mm_set_ps(-0.0f, 0.0f, -0.0f, 0.0f);
+        for (; k + 1 < width / 2; k += 2) {
+            const __m128 v = _mm_loadu_ps(source + 2 * k);
+            _mm_storeu_ps(target + 2 * (width - k - 1),
+                          _mm_xor_ps(_mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 0, 3, 2)), flip));
+        }
+#endif
+        for (; k < width / 2; ++k) {
             target[2 * (width - k)] = source[2 * k];
             target[2 * (width - k) + 1] = -source[2 * k + 1];
         }
