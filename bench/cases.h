@@ -42,6 +42,19 @@ inline bool producesPixels(Op op) {
   return op == Op::inverseU8 || op == Op::gaborPipeline || op == Op::bandPassPipeline;
 }
 
+// The inputs an operation reads beyond the scene (inputs.h).
+inline unsigned needOf(Op op) {
+  switch (op) {
+    case Op::complexForward: return kNeedComplex;
+    case Op::complexInverse: return kNeedSpectrum;
+    case Op::realForward: return 0;
+    case Op::inverseU8: return kNeedSpectrum;
+    case Op::gaborPipeline: return kNeedGabor;
+    case Op::bandPassPipeline: return kNeedBandPass;
+  }
+  return kNeedAll;
+}
+
 using CaseFn = void (*)(benchmark::State&, Shape);
 
 // Each implementation's case for an operation.

@@ -65,7 +65,8 @@ struct PatchCell {
   float re, im;
 };
 
-// The FFTW side of a shape: plans, the inputs in fftwf_malloc arrays, the
+// The FFTW side of a shape: plans (all made with the side), and, made when
+// first needed (as inputsFor's parts), the inputs in fftwf_malloc arrays, the
 // Gabor patch and the ring over the half spectrum.
 struct Side {
   Shape shape;
@@ -78,43 +79,54 @@ struct Side {
   explicit Side(Shape s) : shape(s), halfWidth(s.width / 2 + 1) {
     const int W = static_cast<int>(s.width), H = static_cast<int>(s.height);
     const long n = s.width * s.height;
-    {
-      ComplexArray a = complexArray(n), b = complexArray(n), half = complexArray(s.height * halfWidth);
-      RealArray real = realArray(n);
-      forward.plan = fftwf_plan_dft_2d(H, W, a.get(), b.get(), FFTW_FORWARD, FFTW_MEASURE);
-      backward.plan = fftwf_plan_dft_2d(H, W, a.get(), b.get(), FFTW_BACKWARD, FFTW_MEASURE);
-      backwardInPlace.plan = fftwf_plan_dft_2d(H, W, a.get(), a.get(), FFTW_BACKWARD, FFTW_MEASURE);
-      r2c.plan = fftwf_plan_dft_r2c_2d(H, W, real.get(), half.get(), FFTW_MEASURE);
-      c2r.plan = fftwf_plan_dft_c2r_2d(H, W, half.get(), real.get(), FFTW_MEASURE);
-    }
-    const Inputs& in = inputsFor(s);
-    complexInput = complexArray(n);
-    spectrum = complexArray(n);
-    std::memcpy(complexInput.get(), in.complexValues.data(), in.complexValues.size() * sizeof(float));
-    std::memcpy(spectrum.get(), in.spectrumValues.data(), in.spectrumValues.size() * sizeof(float));
+    ComplexArray a = complexArray(n), b = complexArray(n), half = complexArray(s.height * halfWidth);
+    RealArray real = realArray(n);
+    forward.plan = fftwf_plan_dft_2d(H, W, a.get(), b.get(), FFTW_FORWARD, FFTW_MEASURE);
+    backward.plan = fftwf_plan_dft_2d(H, W, a.get(), b.get(), FFTW_BACKWARD, FFTW_MEASURE);
+    backwardInPlace.plan = fftwf_plan_dft_2d(H, W, a.get(), a.get(), FFTW_BACKWARD, FFTW_MEASURE);
+    r2c.plan = fftwf_plan_dft_r2c_2d(H, W, real.get(), half.get(), FFTW_MEASURE);
+    c2r.plan = fftwf_plan_dft_c2r_2d(H, W, half.get(), real.get(), FFTW_MEASURE);
+  }
 
-    for (long y = 0; y < s.height; ++y)
-      for (long x = 0; x < s.width; ++x) {
-        const long i = y * s.width + x;
-        const float re = in.gaborMask[2 * i], im = in.gaborMask[2 * i + 1];
-        if (re == 0.0f && im == 0.0f) continue;
-        const bool mirrored = x >= halfWidth;
-        const long from = mirrored ? ((s.height - y) % s.height) * halfWidth + (s.width - x) : y * halfWidth + x;
-        gaborPatch.push_back({static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(from), mirrored, re, im});
-      }
-    bandPassHalf.resize(static_cast<std::size_t>(s.height * halfWidth));
-    for (long y = 0; y < s.height; ++y)
-      for (long x = 0; x < halfWidth; ++x)
-        bandPassHalf[static_cast<std::size_t>(y * halfWidth + x)] = in.bandPassMask[2 * (y * s.width + x)];
+  void complete(const Inputs& in, unsigned need) {
+    const long W = shape.width, H = shape.height;
+    if ((need & kNeedComplex) && !complexInput) complexInput = copy(in.complexValues);
+    if ((need & kNeedSpectrum) && !spectrum) spectrum = copy(in.spectrumValues);
+    if ((need & kNeedGabor) && gaborPatch.empty())
+      for (long y = 0; y < H; ++y)
+        for (long x = 0; x < W; ++x) {
+          const long i = y * W + x;
+          const float re = in.gaborMask[2 * i], im = in.gaborMask[2 * i + 1];
+          if (re == 0.0f && im == 0.0f) continue;
+          const bool mirrored = x >= halfWidth;
+          const long from = mirrored ? ((H - y) % H) * halfWidth + (W - x) : y * halfWidth + x;
+          gaborPatch.push_back({static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(from), mirrored, re, im});
+        }
+    if ((need & kNeedBandPass) && bandPassHalf.empty()) {
+      bandPassHalf.resize(static_cast<std::size_t>(H * halfWidth));
+      for (long y = 0; y < H; ++y)
+        for (long x = 0; x < halfWidth; ++x)
+          bandPassHalf[static_cast<std::size_t>(y * halfWidth + x)] = in.bandPassMask[2 * (y * W + x)];
+    }
+  }
+
+  static ComplexArray copy(const std::vector<float>& values) {
+    ComplexArray a = complexArray(static_cast<long>(values.size() / 2));
+    std::memcpy(a.get(), values.data(), values.size() * sizeof(float));
+    return a;
   }
 };
 
-const Side& sideFor(Shape s) {
+// The side of a shape with at least the parts in `need` (a new shape replaces
+// the last side).
+const Side& sideFor(Shape s, unsigned need) {
   static std::unique_ptr<Side> current;
+  const Inputs& in = inputsFor(s, need);
   if (!current || !(current->shape == s)) {
     current.reset();
     current = std::make_unique<Side>(s);
   }
+  current->complete(in, need);
   return *current;
 }
 
@@ -146,8 +158,7 @@ float scale(Shape s) { return 1.0f / static_cast<float>(s.width * s.height); }
 
 template <bool forward>
 void complexCase(benchmark::State& state, Shape s) {
-  inputsFor(s);
-  const Side& side = sideFor(s);
+  const Side& side = sideFor(s, needOf(forward ? Op::complexForward : Op::complexInverse));
   memoryBaseline();
   ComplexArray out = complexArray(s.width * s.height);
   fftwf_complex* input = forward ? side.complexInput.get() : side.spectrum.get();
@@ -164,8 +175,8 @@ void complexCase(benchmark::State& state, Shape s) {
 }
 
 void realForwardCase(benchmark::State& state, Shape s) {
-  const Inputs& in = inputsFor(s);
-  const Side& side = sideFor(s);
+  const Side& side = sideFor(s, needOf(Op::realForward));
+  const Inputs& in = inputsFor(s, needOf(Op::realForward));
   memoryBaseline();
   const long W = s.width, H = s.height, hw = side.halfWidth;
   RealArray real = realArray(W * H);
@@ -194,8 +205,7 @@ void realForwardCase(benchmark::State& state, Shape s) {
 }
 
 void inverseU8Case(benchmark::State& state, Shape s) {
-  inputsFor(s);
-  const Side& side = sideFor(s);
+  const Side& side = sideFor(s, needOf(Op::inverseU8));
   memoryBaseline();
   const long W = s.width, H = s.height, hw = side.halfWidth;
   ComplexArray half = complexArray(H * hw);
@@ -219,8 +229,8 @@ void inverseU8Case(benchmark::State& state, Shape s) {
 }
 
 void gaborPipelineCase(benchmark::State& state, Shape s) {
-  const Inputs& in = inputsFor(s);
-  const Side& side = sideFor(s);
+  const Side& side = sideFor(s, needOf(Op::gaborPipeline));
+  const Inputs& in = inputsFor(s, needOf(Op::gaborPipeline));
   memoryBaseline();
   const long W = s.width, H = s.height, hw = side.halfWidth;
   RealArray real = realArray(W * H);
@@ -250,8 +260,8 @@ void gaborPipelineCase(benchmark::State& state, Shape s) {
 }
 
 void bandPassPipelineCase(benchmark::State& state, Shape s) {
-  const Inputs& in = inputsFor(s);
-  const Side& side = sideFor(s);
+  const Side& side = sideFor(s, needOf(Op::bandPassPipeline));
+  const Inputs& in = inputsFor(s, needOf(Op::bandPassPipeline));
   memoryBaseline();
   const long W = s.width, H = s.height, hw = side.halfWidth;
   RealArray real = realArray(W * H);

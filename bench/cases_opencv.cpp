@@ -46,7 +46,7 @@ void checkPixels(benchmark::State& state, Shape s, Op op, const cv::Mat& out) {
 
 template <bool forward>
 void complexCase(benchmark::State& state, Shape s) {
-  const Inputs& in = inputsFor(s);
+  const Inputs& in = inputsFor(s, needOf(forward ? Op::complexForward : Op::complexInverse));
   const cv::Mat input = wrapComplex(forward ? in.complexValues : in.spectrumValues, s);
   memoryBaseline();
   cv::Mat out;
@@ -63,7 +63,7 @@ void complexCase(benchmark::State& state, Shape s) {
 }
 
 void realForwardCase(benchmark::State& state, Shape s) {
-  const Inputs& in = inputsFor(s);
+  const Inputs& in = inputsFor(s, needOf(Op::realForward));
   const cv::Mat image = wrapImage(in.image);
   memoryBaseline();
   cv::Mat real, out;
@@ -78,7 +78,7 @@ void realForwardCase(benchmark::State& state, Shape s) {
 }
 
 void inverseU8Case(benchmark::State& state, Shape s) {
-  const Inputs& in = inputsFor(s);
+  const Inputs& in = inputsFor(s, needOf(Op::inverseU8));
   const cv::Mat spectrum = wrapComplex(in.spectrumValues, s);
   memoryBaseline();
   cv::Mat real, out;
@@ -94,7 +94,7 @@ void inverseU8Case(benchmark::State& state, Shape s) {
 
 template <bool gabor>
 void pipelineCase(benchmark::State& state, Shape s) {
-  const Inputs& in = inputsFor(s);
+  const Inputs& in = inputsFor(s, needOf(gabor ? Op::gaborPipeline : Op::bandPassPipeline));
   const cv::Mat image = wrapImage(in.image);
   const cv::Mat mask = wrapComplex(gabor ? in.gaborMask : in.bandPassMask, s);
   memoryBaseline();

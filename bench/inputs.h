@@ -1,5 +1,7 @@
 // The inputs every implementation works on, one set per shape, made once and
-// kept while cases of that shape run (only the current shape is kept).
+// kept while cases of that shape run (only the current shape is kept). Parts
+// are made when first asked for, so that a process running one case (the
+// memory runs) makes only what that case reads.
 //
 // Conventions: width x height, rows of `width` values, row-major; complex
 // values interleaved (re, im) as float, which is also the layout of FFTW's
@@ -47,8 +49,18 @@ struct Inputs {
   std::vector<float> bandPassMask;
 };
 
-// The inputs of a shape (made on first use; a new shape replaces the last).
-const Inputs& inputsFor(Shape shape);
+// The parts of Inputs beyond the scene, for inputsFor's `need`.
+enum : unsigned {
+  kNeedComplex = 1,    // complexInput, complexValues
+  kNeedSpectrum = 2,   // spectrum, spectrumValues
+  kNeedGabor = 4,      // gabor, gaborMask
+  kNeedBandPass = 8,   // bandPass, bandPassMask
+  kNeedAll = 15
+};
+
+// The inputs of a shape with at least the parts in `need` (a new shape
+// replaces the last set). Parts not asked for may be empty.
+const Inputs& inputsFor(Shape shape, unsigned need);
 
 // A buffer's whole array as interleaved floats.
 std::vector<float> valuesOf(const vcFrequencyBuffer& buffer);

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Turns vexfilt-bench's JSON into bench/results.md and bench/results.png.
 
-  report.py --timing timing.json --memory DIR --markdown results.md --chart results.png
+  report.py --timing timing.json --memory DIR [--load-end FILE] --markdown results.md --chart results.png
 
 timing.json: the one-process run with --benchmark_repetitions and
 --benchmark_report_aggregates_only (medians and coefficients of variation of
@@ -98,6 +98,7 @@ def main():
     ap.add_argument("--memory", required=True)
     ap.add_argument("--markdown", required=True)
     ap.add_argument("--chart", required=True)
+    ap.add_argument("--load-end", help="/proc/loadavg's first three fields when the runs ended")
     args = ap.parse_args()
 
     context, median, cv, diff, errors = load_timing(args.timing)
@@ -108,6 +109,11 @@ def main():
 
     load_start = context.get("load_avg") or []
     load_end = os.getloadavg()
+    if args.load_end:
+        try:
+            load_end = [float(x) for x in pathlib.Path(args.load_end).read_text().split()[:3]]
+        except (OSError, ValueError):
+            pass
     reps = None
     try:
         reps = json.loads(pathlib.Path(args.timing).read_text())["benchmarks"][0].get("repetitions")
@@ -119,12 +125,14 @@ def main():
     w = out.append
     w("# vexfilt-bench results")
     w("")
+    busy = max([x for x in load_start[:1]] + [load_end[0]]) > 1.5
     w("Written by `bash bench/run.sh` (see the README, \"Benchmarks\"). Run of %s on %s: %s CPUs at %s MHz; "
-      "load average %s at the start and %s at the end. **Other builds were running on the machine during the "
-      "run, so the numbers are noisy**: compare within a row rather than across runs."
+      "load average %s at the start and %s at the end%s"
       % (context.get("date", "?"), context.get("host_name", "?"), context.get("num_cpus", "?"),
          context.get("mhz_per_cpu", "?"), "/".join("%.2f" % x for x in load_start[:3]) or "?",
-         "/".join("%.2f" % x for x in load_end)))
+         "/".join("%.2f" % x for x in load_end),
+         ". **Other work was running on the machine during the run (the benchmark itself loads one core), so the "
+         "numbers are noisy**: compare within a row rather than across runs." if busy else "."))
     w("")
     w("vexfilt %s (Release), FFTW %s (single precision, FFTW_MEASURE plans), OpenCV %s with %s thread(s); "
       "one thread each, the same inputs for all three."
@@ -133,8 +141,8 @@ def main():
     w("")
     w("## Time per call")
     w("")
-    w("Median over %s repetitions of the CPU time per call, in milliseconds (CPU rather than wall time because the "
-      "machine is shared; the JSON beside the run has both). `/ FFTW` is the ratio of medians: below 1 is faster "
+    w("Median over %s repetitions of the CPU time per call, in milliseconds (CPU rather than wall time, which on a "
+      "shared machine also counts waiting for a core; the JSON beside the run has both). `/ FFTW` is the ratio of medians: below 1 is faster "
       "than FFTW. The largest coefficient of variation of any case over its repetitions was %s."
       % (reps or "the", "%.0f %%" % (100 * worst_cv) if worst_cv is not None else "n/a"))
     w("")

@@ -4,7 +4,7 @@
 #   bash bench/run.sh            # from anywhere; installs what is missing with apt-get
 #
 # 1. Timing: every case in one process, one thread, --benchmark_repetitions
-#    (default 5) of at least --benchmark_min_time seconds (default 0.2) each;
+#    (default 5) of at least --benchmark_min_time seconds (default 0.15) each;
 #    the report takes the median CPU time per call.
 # 2. Memory: each case again in a process of its own (VEXFILT_BENCH_MEMORY=1,
 #    see bench/memory_probe.h), a few calls, for its peak resident set.
@@ -18,7 +18,7 @@ cd "$(dirname "$0")/.."
 
 build=${VEXFILT_BENCH_BUILD_DIR:-build-bench}
 repetitions=${VEXFILT_BENCH_REPETITIONS:-5}
-min_time=${VEXFILT_BENCH_MIN_TIME:-0.2}
+min_time=${VEXFILT_BENCH_MIN_TIME:-0.15}
 filter=${VEXFILT_BENCH_FILTER:-.}
 jobs=${VEXFILT_BENCH_JOBS:-2}
 
@@ -70,8 +70,9 @@ while read -r name; do
   fi
 done <"$out/cases.txt"
 echo "   (memory took $((SECONDS - mem_start)) s)"
+cut -d' ' -f1-3 /proc/loadavg >"$out/load-end.txt"
 
 # ---- 3. report ----
-python3 bench/report.py --timing "$out/timing.json" --memory "$out/memory" \
+python3 -B bench/report.py --timing "$out/timing.json" --memory "$out/memory" --load-end "$out/load-end.txt" \
   --markdown bench/results.md --chart bench/results.png
 echo "== wrote bench/results.md and bench/results.png (total $((SECONDS - start)) s after the build)"
