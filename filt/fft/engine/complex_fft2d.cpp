@@ -33,11 +33,8 @@ void vf_ComplexFFT2DAtLevel(float* data, long width, long height, int direction,
     const vc_RowPasses passes(level, table, std::max(width, height));
 
     // A vector level runs the second pass down the columns in place, without the
-    // transposes around it, except on a banded square array: there the transpose
-    // leaves alone tile pairs outside the band, and what the second pass then reads
-    // there is what the transposed form defines.
-    const bool banded = bandMin > 0 || bandMax < height;
-    const bool inColumns = passes.hasColumns() && width >= 8 && height >= 8 && !(width == height && banded);
+    // transposes around them.
+    const bool inColumns = passes.hasColumns() && width >= 8 && height >= 8;
     vc_Scratch scratch(width, height, !inColumns);
 
     // First pass along the rows. A row outside the band is zero, so is its transform.
@@ -48,9 +45,15 @@ void vf_ComplexFFT2DAtLevel(float* data, long width, long height, int direction,
         vf_BitReverseTable(bitReverse.data(), height);
     }
     if (inColumns) {
-        // The polls of the two tiled transposes this replaces.
-        vfThrowExceptionOnFailure(vsys_attention_check());
+        // In place of the first transpose (and its poll): on a banded square array the
+        // second pass must read what the transpose leaves in the tiles it skips.
+        if (width == height) {
+            vf_ExchangeSkippedTiles(data, width, bandMin, bandMax);
+        } else {
+            vfThrowExceptionOnFailure(vsys_attention_check());
+        }
         passes.runColumns(data, 2 * width, width, height, direction, bitReverse.data());
+        // The poll of the transpose back.
         vfThrowExceptionOnFailure(vsys_attention_check());
         return;
     }

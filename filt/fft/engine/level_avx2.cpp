@@ -44,7 +44,8 @@ struct Level
     // (masked-off floats are neither read nor written).
     static __m256i usedMask(long used)
     {
-        return _mm256_cmpgt_epi32(_mm256_set1_epi32(static_cast<int>(2 * used)), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+        const __m256i position = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+        return _mm256_cmpgt_epi32(_mm256_set1_epi32(static_cast<int>(2 * used)), position);
     }
     static void gatherColumns(const float* from, long used, float* to, bool conjugate)
     {

@@ -60,6 +60,64 @@ inline void vf_Transpose8x8(const __m256 (&r)[8], __m256 (&c)[8])
     c[7] = _mm256_permute2f128_ps(s3, s7, 0x31);
 }
 
+// The last two steps of an 8 x 8 transpose of 64-bit units, after t[2m], t[2m + 1]
+// were formed as the unpacklo/unpackhi of rows 2m and 2m + 1: pairs of 128-bit
+// quarters, then halves. c[j] is column j.
+inline void vf_TransposeQuarters(const __m512d (&t)[8], __m512d (&c)[8])
+{
+    __m512d u[8];
+    for (int i = 0; i < 8; i += 4) {
+        u[i] = _mm512_shuffle_f64x2(t[i], t[i + 2], 0x88);
+        u[i + 1] = _mm512_shuffle_f64x2(t[i + 1], t[i + 3], 0x88);
+        u[i + 2] = _mm512_shuffle_f64x2(t[i], t[i + 2], 0xdd);
+        u[i + 3] = _mm512_shuffle_f64x2(t[i + 1], t[i + 3], 0xdd);
+    }
+    for (int j = 0; j < 4; ++j) {
+        c[j] = _mm512_shuffle_f64x2(u[j], u[j + 4], 0x88);
+        c[j + 4] = _mm512_shuffle_f64x2(u[j], u[j + 4], 0xdd);
+    }
+}
+
+// Eight values of each of eight rows (r[k]: row k, complex values as 64-bit units)
+// into eight lane-interleaved elements (c[e]: the real parts of value e of rows 0 ... 7,
+// then the imaginary parts). The transpose of 64-bit units, whose last step picks the
+// floats straight into split order.
+inline void vf_RowsToElements(const __m512 (&r)[8], __m512 (&c)[8])
+{
+    __m512d t[8];
+    for (int i = 0; i < 8; i += 2) {
+        t[i] = _mm512_unpacklo_pd(_mm512_castps_pd(r[i]), _mm512_castps_pd(r[i + 1]));
+        t[i + 1] = _mm512_unpackhi_pd(_mm512_castps_pd(r[i]), _mm512_castps_pd(r[i + 1]));
+    }
+    __m512 u[8];
+    for (int i = 0; i < 8; i += 4) {
+        u[i] = _mm512_castpd_ps(_mm512_shuffle_f64x2(t[i], t[i + 2], 0x88));
+        u[i + 1] = _mm512_castpd_ps(_mm512_shuffle_f64x2(t[i + 1], t[i + 3], 0x88));
+        u[i + 2] = _mm512_castpd_ps(_mm512_shuffle_f64x2(t[i], t[i + 2], 0xdd));
+        u[i + 3] = _mm512_castpd_ps(_mm512_shuffle_f64x2(t[i + 1], t[i + 3], 0xdd));
+    }
+    const __m512i low = _mm512_setr_epi32(0, 2, 8, 10, 16, 18, 24, 26, 1, 3, 9, 11, 17, 19, 25, 27);
+    const __m512i high = _mm512_setr_epi32(4, 6, 12, 14, 20, 22, 28, 30, 5, 7, 13, 15, 21, 23, 29, 31);
+    for (int j = 0; j < 4; ++j) {
+        c[j] = _mm512_permutex2var_ps(u[j], low, u[j + 4]);
+        c[j + 4] = _mm512_permutex2var_ps(u[j], high, u[j + 4]);
+    }
+}
+
+// The inverse: eight elements e[0 ... 7] into eight values of each of eight rows. The
+// first step interleaves each element's real and imaginary parts while it pairs them.
+inline void vf_ElementsToRows(const __m512 (&e)[8], __m512d (&r)[8])
+{
+    const __m512i low = _mm512_setr_epi32(0, 8, 16, 24, 2, 10, 18, 26, 4, 12, 20, 28, 6, 14, 22, 30);
+    const __m512i high = _mm512_setr_epi32(1, 9, 17, 25, 3, 11, 19, 27, 5, 13, 21, 29, 7, 15, 23, 31);
+    __m512d t[8];
+    for (int i = 0; i < 8; i += 2) {
+        t[i] = _mm512_castps_pd(_mm512_permutex2var_ps(e[i], low, e[i + 1]));
+        t[i + 1] = _mm512_castps_pd(_mm512_permutex2var_ps(e[i], high, e[i + 1]));
+    }
+    vf_TransposeQuarters(t, r);
+}
+
 struct Level
 {
     using Lane = ::Lane;
@@ -74,7 +132,7 @@ struct Level
         const __m512i split = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
         const __mmask16 mask = static_cast<__mmask16>((1u << (2 * used)) - 1u);
         const __m512 v = _mm512_permutexvar_ps(split, _mm512_maskz_loadu_ps(mask, from));
-        _mm512_store_ps(to, conjugate ? _mm512_xor_ps(v, kImagSigns()) : v);
+        _mm512_store_ps(to, conjugate ? _mm512_xor_ps(v, imagSigns()) : v);
     }
     static void scatterColumns(const float* from, float* to, long used, bool conjugate)
     {
@@ -82,7 +140,7 @@ struct Level
         const __mmask16 mask = static_cast<__mmask16>((1u << (2 * used)) - 1u);
         __m512 v = _mm512_load_ps(from);
         if (conjugate) {
-            v = _mm512_xor_ps(v, kImagSigns());
+            v = _mm512_xor_ps(v, imagSigns());
         }
         _mm512_mask_storeu_ps(to, mask, _mm512_permutexvar_ps(merge, v));
     }
@@ -92,12 +150,8 @@ struct Level
         const __m512i reverse = _mm512_setr_epi32(7, 15, 6, 14, 5, 13, 4, 12, 3, 11, 2, 10, 1, 9, 0, 8);
         const __m512i odd = _mm512_setr_epi32(0, INT32_MIN, 0, INT32_MIN, 0, INT32_MIN, 0, INT32_MIN, 0, INT32_MIN, 0,
                                               INT32_MIN, 0, INT32_MIN, 0, INT32_MIN);
-        const unsigned keep = ((1u << (2 * hi)) - 1u) & ~((1u << (2 * lo)) - 1u);
-        // Float 2j + e of the source lands on float 2(7 - j) + e: reverse the pairs of bits.
-        unsigned mask = 0;
-        for (long j = 0; j < 8; ++j) {
-            mask |= ((keep >> (2 * j)) & 3u) << (2 * (7 - j));
-        }
+        // Values lo ... hi-1 land on positions 8 - hi ... 7 - lo, floats 2(8 - hi) ...
+        const unsigned mask = ((1u << (2 * (8 - lo))) - 1u) & ~((1u << (2 * (8 - hi))) - 1u);
         const __m512 v = _mm512_xor_ps(_mm512_permutexvar_ps(reverse, _mm512_load_ps(from)), _mm512_castsi512_ps(odd));
         if (mask == 0xffffu) {
             _mm512_storeu_ps(to - 14, v);
@@ -105,7 +159,7 @@ struct Level
             _mm512_mask_storeu_ps(to - 14, static_cast<__mmask16>(mask), v);
         }
     }
-    static __m512 kImagSigns()
+    static __m512 imagSigns()
     {
         return _mm512_castsi512_ps(_mm512_setr_epi32(0, 0, 0, 0, 0, 0, 0, 0, INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN,
                                                      INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN));
@@ -116,10 +170,21 @@ struct Level
 
     static void gather(float* const* rows, long n, float* lanes, bool conjugate)
     {
-        // Four values of each of the eight rows form an 8 x 8 float matrix; its columns
-        // are the real parts, then the imaginary parts, of the four elements.
-        const __m256 flip = conjugate ? _mm256_set1_ps(-0.0f) : _mm256_setzero_ps();
+        // Eight values of each of the eight rows at a time (vf_RowsToElements); then
+        // four, as an 8 x 8 float matrix whose columns are the real parts, then the
+        // imaginary parts, of the four elements; then one by one.
         long i = 0;
+        for (; i + 8 <= n; i += 8) {
+            __m512 r[8], c[8];
+            for (int k = 0; k < 8; ++k) {
+                r[k] = _mm512_loadu_ps(rows[k] + 2 * i);
+            }
+            vf_RowsToElements(r, c);
+            for (int k = 0; k < 8; ++k) {
+                _mm512_store_ps(lanes + 16 * (i + k), conjugate ? _mm512_xor_ps(c[k], imagSigns()) : c[k]);
+            }
+        }
+        const __m256 flip = conjugate ? _mm256_set1_ps(-0.0f) : _mm256_setzero_ps();
         for (; i + 4 <= n; i += 4) {
             __m256 r[8], c[8];
             for (int k = 0; k < 8; ++k) {
@@ -142,8 +207,20 @@ struct Level
     static void scatter(const float* lanes, const long* order, long count, float* const* rows,
                         bool conjugate)
     {
-        const __m256 flip = conjugate ? _mm256_set1_ps(-0.0f) : _mm256_setzero_ps();
         long k = 0;
+        for (; k + 8 <= count; k += 8) {
+            __m512 e[8];
+            for (int j = 0; j < 8; ++j) {
+                const __m512 v = _mm512_load_ps(lanes + 16 * order[k + j]);
+                e[j] = conjugate ? _mm512_xor_ps(v, imagSigns()) : v;
+            }
+            __m512d r[8];
+            vf_ElementsToRows(e, r);
+            for (int j = 0; j < 8; ++j) {
+                _mm512_storeu_pd(reinterpret_cast<double*>(rows[j] + 2 * k), r[j]);
+            }
+        }
+        const __m256 flip = conjugate ? _mm256_set1_ps(-0.0f) : _mm256_setzero_ps();
         for (; k + 4 <= count; k += 4) {
             __m256 c[8], r[8];
             for (int e = 0; e < 4; ++e) {
@@ -186,28 +263,13 @@ void vf_MoveTileAvx512(const float* from, long fromStride, float* to, long toStr
     for (int i = 0; i < 8; ++i) {
         r[i] = _mm512_loadu_pd(reinterpret_cast<const double*>(from + 2 * i * fromStride));
     }
-    // Pairs of 64-bit lanes, then pairs of 128-bit quarters, then halves.
     __m512d t[8];
     for (int i = 0; i < 8; i += 2) {
         t[i] = _mm512_unpacklo_pd(r[i], r[i + 1]);
         t[i + 1] = _mm512_unpackhi_pd(r[i], r[i + 1]);
     }
-    __m512d u[8];
-    for (int i = 0; i < 8; i += 4) {
-        u[i] = _mm512_shuffle_f64x2(t[i], t[i + 2], 0x88);
-        u[i + 1] = _mm512_shuffle_f64x2(t[i + 1], t[i + 3], 0x88);
-        u[i + 2] = _mm512_shuffle_f64x2(t[i], t[i + 2], 0xdd);
-        u[i + 3] = _mm512_shuffle_f64x2(t[i + 1], t[i + 3], 0xdd);
-    }
-    const __m512d c0 = _mm512_shuffle_f64x2(u[0], u[4], 0x88);
-    const __m512d c1 = _mm512_shuffle_f64x2(u[1], u[5], 0x88);
-    const __m512d c2 = _mm512_shuffle_f64x2(u[2], u[6], 0x88);
-    const __m512d c3 = _mm512_shuffle_f64x2(u[3], u[7], 0x88);
-    const __m512d c4 = _mm512_shuffle_f64x2(u[0], u[4], 0xdd);
-    const __m512d c5 = _mm512_shuffle_f64x2(u[1], u[5], 0xdd);
-    const __m512d c6 = _mm512_shuffle_f64x2(u[2], u[6], 0xdd);
-    const __m512d c7 = _mm512_shuffle_f64x2(u[3], u[7], 0xdd);
-    const __m512d c[8] = {c0, c1, c2, c3, c4, c5, c6, c7};
+    __m512d c[8];
+    vf_TransposeQuarters(t, c);
     for (int j = 0; j < 8; ++j) {
         _mm512_storeu_pd(reinterpret_cast<double*>(to + 2 * j * toStride), c[j]);
     }

@@ -56,6 +56,19 @@ void vf_SwapTiles(float* a, float* b, long stride)
     }
 }
 
+// Whether a[i][j] and b[j][i] hold the same bits over one 4 x 4 tile.
+bool vf_TilesMirror(const float* a, const float* b, long stride)
+{
+    for (long i = 0; i < kTile; ++i) {
+        for (long j = 0; j < kTile; ++j) {
+            if (std::memcmp(vf_At(a, stride, i, j), vf_At(b, stride, j, i), 2 * sizeof(float)) != 0) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 void vf_TransposeDiagonalTile(float* t, long stride)
 {
     for (long i = 0; i < kTile; ++i) {
@@ -199,6 +212,32 @@ void vf_TransposeSquare(float* data, long n, long bandMin, long bandMax, vc_Tile
             }
         }
     });
+}
+
+void vf_ExchangeSkippedTiles(float* data, long n, long bandMin, long bandMax)
+{
+    vfThrowExceptionOnFailure(vsys_attention_check());
+    vf_ClampBand(bandMin, bandMax, n);
+    if (n < 2 * kTile || (bandMin <= 0 && bandMax >= n)) {
+        // Nothing is skipped: below 8 the skip rule does not apply (one diagonal tile).
+        return;
+    }
+    const auto outside = [&](long b) { return vf_BlockOutsideBand(b, n, bandMin, bandMax); };
+    // Tile pairs super-block by super-block, as the tiled transposes visit them.
+    for (long sa = 0; sa < n; sa += kSuper) {
+        for (long sb = sa; sb < n; sb += kSuper) {
+            for (long a = sa; a < std::min(sa + kSuper, n); a += kTile) {
+                if (!outside(a)) {
+                    continue;
+                }
+                for (long b = std::max(sb, a + kTile); b < std::min(sb + kSuper, n); b += kTile) {
+                    if (outside(b) && !vf_TilesMirror(vf_At(data, n, a, b), vf_At(data, n, b, a), n)) {
+                        vf_SwapTiles(vf_At(data, n, a, b), vf_At(data, n, b, a), n);
+                    }
+                }
+            }
+        }
+    }
 }
 
 void vf_TransposeSquareHalf(float* data, long n, bool first, vc_TileMove move)

@@ -28,6 +28,15 @@ void vf_Transpose(const float* src, float* dst, long cols, long rows, long colsU
 // Tiled when n >= 4.
 void vf_TransposeSquare(float* data, long n, long bandMin, long bandMax, vc_TileMove move);
 
+// What the banded vf_TransposeSquare leaves behind, for a second pass that reads the
+// columns of the array in place instead of transposing it: exchanges, each
+// transposed, the mirror 4 x 4 tiles that vf_TransposeSquare(data, n, bandMin,
+// bandMax) would leave alone, so that column x of the result holds row x of what that
+// transpose would give. Those tiles are normally zero, so a pair whose tiles already
+// are each other's transposes, bit for bit, is only read. Polls once, like the
+// transpose it stands for; n >= 4.
+void vf_ExchangeSkippedTiles(float* data, long n, long bandMin, long bandMax);
+
 // In-place transpose of an n x n array of which only columns 0 ... n/2 matter to the
 // real-input transform. With `first` set it delivers result rows 0 ... n/2 (the only
 // rows the second pass transforms); with `first` clear it delivers result columns
