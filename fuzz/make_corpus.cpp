@@ -1,4 +1,4 @@
-// Writes the seed corpora of the fuzz targets: small valid records made by
+// Writes the starting corpora of the fuzz targets: small valid records made by
 // the library itself, one file each, under <dir>/<target>/.
 //
 //   vexfilt-fuzz-corpus fuzz/corpus

@@ -1,6 +1,6 @@
 // Runs a fuzz target's entry point over the files given, and over every file
 // under the directories given, without libFuzzer: how the ordinary builds
-// replay the committed seed corpora and regression inputs. Fails when it
+// replay the committed starting corpora and regression inputs. Fails when it
 // finds no input at all.
 
 #include <algorithm>

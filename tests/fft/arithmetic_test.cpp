@@ -24,12 +24,12 @@ using Ternary = std::function<void(const Buffer&, const Buffer&, Buffer&)>;
 // Every element of the padded array random, with magnitudes from 2^-12 to
 // 2^12 so that products and sums need rounding; the image size (iw x ih) and
 // offset only set the fields that the result must carry.
-Buffer randomBuffer(long iw, long ih, std::uint32_t seed, vcPair<long> offset = {0, 0}) {
+Buffer randomBuffer(long iw, long ih, std::uint32_t salt, vcPair<long> offset = {0, 0}) {
   vcPelBuffer<double> re(iw, ih), im(iw, ih);
   re.offset(offset);
   im.offset(offset);
   Buffer b(re, im);
-  std::uint32_t s = seed * 2654435761u + 1u;
+  std::uint32_t s = salt * 2654435761u + 1u;
   auto next = [&] {
     s = s * 1664525u + 1013904223u;
     const double mantissa = static_cast<double>(s >> 8) / 8388608.0 - 1.0;

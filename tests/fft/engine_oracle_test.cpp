@@ -78,9 +78,9 @@ double tolerance(long w, long h) { return std::max(2e-6, 6e-9 * double(std::max(
 
 // Random complex values in [-1, 1), generated as one row so that width 1 keeps its
 // imaginary parts; imaginary parts zero when the kind is Real.
-Floats randomInput(Kind kind, long w, long h, std::uint32_t seed)
+Floats randomInput(Kind kind, long w, long h, std::uint32_t salt)
 {
-    Floats z = testArray(w * h, 1, seed);
+    Floats z = testArray(w * h, 1, salt);
     for (std::size_t i = 1; kind == Kind::Real && i < z.size(); i += 2) z[i] = 0.0f;
     return z;
 }

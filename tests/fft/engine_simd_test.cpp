@@ -162,12 +162,12 @@ TEST(LevelBitsExtreme, OverflowAndUnderflow)
 // that output for about one p in twenty; random data would almost never show it.
 TEST(LevelBitsExtreme, CancellingProducts)
 {
-    std::uint32_t seed = 1;
+    std::uint32_t salt = 1;
     for (const long n : {64L, 512L}) {
         for (const float sign : {1.0f, -1.0f}) {
             for (int trial = 0; trial < 300; ++trial) {
-                seed = seed * 1664525u + 1013904223u;
-                const float p = static_cast<float>(seed >> 8) / 8388608.0f + 0.5f;
+                salt = salt * 1664525u + 1013904223u;
+                const float p = static_cast<float>(salt >> 8) / 8388608.0f + 0.5f;
                 std::vector<float> row(static_cast<std::size_t>(2 * n), 0.0f);
                 row[static_cast<std::size_t>(2 * (n / 8))] = p;
                 row[static_cast<std::size_t>(2 * (3 * n / 8))] = sign * p;

@@ -23,8 +23,8 @@ struct Open : F {
   const float* coefficients() const { return F::data(); }
 };
 
-inline vcFrequencyBuffer randomSpectrum(long w, long h, std::uint32_t seed) {
-  return vcFrequencyBuffer(randomImage<double>(w, h, 2.0, seed), randomImage<double>(w, h, 2.0, seed + 77));
+inline vcFrequencyBuffer randomSpectrum(long w, long h, std::uint32_t salt) {
+  return vcFrequencyBuffer(randomImage<double>(w, h, 2.0, salt), randomImage<double>(w, h, 2.0, salt + 77));
 }
 
 // A buffer of constant 1 - 2i carrying a row band, filtered in place or into

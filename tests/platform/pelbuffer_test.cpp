@@ -12,9 +12,9 @@ using Img8 = vcPelBuffer<unsigned char>;
 
 // Distinct values, so that a pixel landing in the wrong place is noticed.
 template <class T>
-void fillPattern(vcPelBuffer<T>& img, int seed = 0) {
+void fillPattern(vcPelBuffer<T>& img, int salt = 0) {
   for (long y = 0; y < img.height(); ++y)
-    for (long x = 0; x < img.width(); ++x) img.set(x, y, static_cast<T>((seed + 16 * y + x) % 251));
+    for (long x = 0; x < img.width(); ++x) img.set(x, y, static_cast<T>((salt + 16 * y + x) % 251));
 }
 
 template <class T>

@@ -85,8 +85,8 @@ vc2XformCache someXform() {
 }
 
 template <class T>
-vcPelBuffer<T> input(Size s, vcPair<long> offset, std::uint32_t seed) {
-  vcPelBuffer<T> image = vftest::randomImage<T>(s.w, s.h, 200.0, seed);
+vcPelBuffer<T> input(Size s, vcPair<long> offset, std::uint32_t salt) {
+  vcPelBuffer<T> image = vftest::randomImage<T>(s.w, s.h, 200.0, salt);
   image.offset(offset);
   image.copyXforms(someXform());
   return image;

@@ -27,9 +27,9 @@ void onThreads(const std::function<void(std::size_t)>& job) {
   for (std::thread& t : threads) t.join();
 }
 
-vcFrequencyBuffer spectrumOf(long w, long h, std::uint32_t seed) {
+vcFrequencyBuffer spectrumOf(long w, long h, std::uint32_t salt) {
   vcFrequencyBuffer b;
-  vfForwardFFT(vftest::randomImage<unsigned short>(w, h, 4000.0, seed), b);
+  vfForwardFFT(vftest::randomImage<unsigned short>(w, h, 4000.0, salt), b);
   return b;
 }
 

@@ -18,10 +18,10 @@ struct Size
 // integers (exact sums and cancellations, where even the sign of a zero shows the
 // order of operations). For width 1 the odd floats are 0, as the real-input routine
 // requires; other real inputs carry noise in the working half of each row slot.
-inline std::vector<float> testArray(long w, long h, std::uint32_t seed, bool sparse = false)
+inline std::vector<float> testArray(long w, long h, std::uint32_t salt, bool sparse = false)
 {
     std::vector<float> a(static_cast<std::size_t>(2 * w * h));
-    std::uint32_t s = seed * 2654435761u + 12345u;
+    std::uint32_t s = salt * 2654435761u + 12345u;
     for (std::size_t i = 0; i < a.size(); ++i) {
         s = s * 1664525u + 1013904223u;
         const float v = static_cast<float>(s >> 8) / 8388608.0f - 1.0f;

@@ -14,9 +14,9 @@ namespace vftest {
 // Deterministic pseudo-random pixels in 0..maxValue (integers) or
 // [0, maxValue) (doubles).
 template <class T>
-vcPelBuffer<T> randomImage(long w, long h, double maxValue, std::uint32_t seed = 1) {
+vcPelBuffer<T> randomImage(long w, long h, double maxValue, std::uint32_t salt = 1) {
   vcPelBuffer<T> image(w, h);
-  std::uint32_t s = seed * 747796405u + 2891336453u;
+  std::uint32_t s = salt * 747796405u + 2891336453u;
   for (long y = 0; y < h; ++y)
     for (long x = 0; x < w; ++x) {
       s = s * 1664525u + 1013904223u;

@@ -16,7 +16,7 @@ inline constexpr double kSceneAngleB = 120.0;
 // A size x size 8-bit scene around grey 128: gratings A and B (amplitude 45
 // each), two flaws in A -- a small patch where the texture is missing and a
 // bright scratch -- and Gaussian noise (standard deviation 6) from a fixed
-// seed, so every run makes the same pixels. Sizes from 16 up.
+// salt, so every run makes the same pixels. Sizes from 16 up.
 GreyImage makeScene(long size);
 
 }  // namespace demo
