@@ -7,6 +7,7 @@
 #include "fft/engine/engine.h"
 #include "fft/inverse_support.h"
 #include "fft/messages.h"
+#include "fft/pixel_rows.h"
 #include "vexsys/attention.h"
 
 namespace {
@@ -64,15 +65,8 @@ struct Stretch {
 Stretch stretchOver(const vcFrequencyBuffer& b, const float* data, double k, double M) {
   double smallest = static_cast<double>(1e20f), largest = static_cast<double>(-1e20f);
   const long width = b.width(), columns = vf_inverse::outputWidth(b), rows = vf_inverse::outputHeight(b);
-  for (long y = 0; y < rows; ++y) {
-    const float* e = data + 2 * width * y;
-    for (long x = 0; x < columns; ++x, e += 2) {
-      const double re = e[0], im = e[1];
-      const double s = re * re + im * im;
-      if (s < smallest) smallest = s;
-      if (s > largest) largest = s;
-    }
-  }
+  const vc_PixelRows kernels = vf_PixelRows(vf_BestEngineLevel());
+  for (long y = 0; y < rows; ++y) kernels.squaredRange(data + 2 * width * y, columns, smallest, largest);
   const double low = std::sqrt(smallest) * k, high = std::sqrt(largest) * k;
   const double scale = low == high ? M : M / (high - low);
   return {static_cast<float>(scale), static_cast<float>(low)};

@@ -1,11 +1,17 @@
-// Per-element arithmetic of the inverse transforms' pixel loops. Not
-// installed. Everything is computed in double from the array's floats.
+// Per-element arithmetic of the inverse transforms' pixel loops: the plain
+// form that the vector kernels reproduce bit for bit. Not installed.
+// Everything is computed in double from the array's floats.
+//
+// The functions have internal linkage: units built for a wider instruction
+// set include this header too, and a shared inline copy built there could be
+// the one the linker keeps for every caller.
 #pragma once
 
 #include <cmath>
 #include <cstdint>
 
 namespace vf_pixel {
+namespace {
 
 // |re + i im| of an element's two floats.
 inline double magnitude(const float* e) {
@@ -44,4 +50,5 @@ inline unsigned char quadrantCode(const float* e) {
   return static_cast<unsigned char>((e[0] < 0.0f ? 1 : 0) + (e[1] < 0.0f ? 2 : 0));
 }
 
+}  // namespace
 }  // namespace vf_pixel

@@ -1,0 +1,117 @@
+// The vector row kernels of the inverse pixel loops against the plain ones:
+// the same pixels and doubles for every element, ties, saturation, NaNs and
+// infinities included, on every row length around the vector widths.
+#include "fft/pixel_rows.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace {
+
+std::vector<vc_EngineLevel> vectorLevels() {
+  std::vector<vc_EngineLevel> levels;
+  for (const vc_EngineLevel l : {vc_EngineLevel::sse2, vc_EngineLevel::avx2, vc_EngineLevel::avx512})
+    if (vf_EngineLevelSupported(l)) levels.push_back(l);
+  return levels;
+}
+
+// Elements whose scaled magnitudes land on every interesting kind of value:
+// exact halves (ties both ways), integers, just off the saturation limits,
+// beyond the 32-bit range, infinities, NaNs, zeros of both signs; then random
+// ones over many octaves.
+std::vector<float> interestingElements(std::size_t randomCount) {
+  const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+  std::vector<float> e;
+  for (float v : {0.5f, 1.5f, 2.5f, 254.5f, 255.5f, 256.0f, 65534.5f, 65535.5f, 70000.0f, 3.0f, -0.0f, 0.0f,
+                  2147483648.0f, 4294967296.0f, 1e19f, 1e30f, inf, nan, 1e-30f, 127.49999f}) {
+    e.push_back(v);
+    e.push_back(0.0f);
+    e.push_back(-v);
+    e.push_back(-0.0f);
+    e.push_back(0.0f);
+    e.push_back(v);
+  }
+  e.insert(e.end(), {nan, inf, 3.0f, 4.0f, -3.0f, -4.0f, inf, nan});
+  std::mt19937 generator(7);
+  std::uniform_real_distribution<float> mantissa(-1.0f, 1.0f);
+  std::uniform_int_distribution<int> octave(-8, 40);
+  for (std::size_t i = 0; i < 2 * randomCount; ++i) e.push_back(std::ldexp(mantissa(generator), octave(generator)));
+  return e;
+}
+
+bool sameDouble(double a, double b) {
+  return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+class PixelRowLevels : public ::testing::TestWithParam<vc_EngineLevel> {};
+
+TEST_P(PixelRowLevels, EveryKernelGivesThePlainResults) {
+  const vc_PixelRows plain = vf_PixelRows(vc_EngineLevel::scalar);
+  const vc_PixelRows wide = vf_PixelRows(GetParam());
+  const std::vector<float> elements = interestingElements(3000);
+  const long total = static_cast<long>(elements.size() / 2);
+  // Scales that put the tie cases on ties (1), shrink everything (1/65536),
+  // and push values through the stretch's wrap-around.
+  struct Scales {
+    double k, low, scale;
+  };
+  for (const Scales s : {Scales{1.0, 0.0, 1.0}, Scales{1.0 / 65536, 0.25, 1000.0}, Scales{3.0, 200.0, -7.5},
+                         Scales{1.0, -1e9, 4.0}}) {
+    // Every start and length near the vector widths, then the whole array.
+    for (long start = 0; start < 9; ++start) {
+      for (long n : {0L, 1L, 3L, 4L, 7L, 8L, 9L, 15L, 16L, 17L, 31L, total - start}) {
+        if (start + n > total) continue;
+        const float* e = elements.data() + 2 * start;
+        std::vector<unsigned char> a8(n), b8(n);
+        std::vector<unsigned short> a16(n), b16(n);
+        plain.saturated8(e, a8.data(), n, s.k);
+        wide.saturated8(e, b8.data(), n, s.k);
+        ASSERT_EQ(a8, b8) << "saturated8 k=" << s.k << " start=" << start << " n=" << n;
+        plain.saturated16(e, a16.data(), n, s.k);
+        wide.saturated16(e, b16.data(), n, s.k);
+        ASSERT_EQ(a16, b16) << "saturated16 k=" << s.k << " start=" << start << " n=" << n;
+        plain.stretched8(e, a8.data(), n, s.k, s.low, s.scale);
+        wide.stretched8(e, b8.data(), n, s.k, s.low, s.scale);
+        ASSERT_EQ(a8, b8) << "stretched8 k=" << s.k << " start=" << start << " n=" << n;
+        plain.stretched16(e, a16.data(), n, s.k, s.low, s.scale);
+        wide.stretched16(e, b16.data(), n, s.k, s.low, s.scale);
+        ASSERT_EQ(a16, b16) << "stretched16 k=" << s.k << " start=" << start << " n=" << n;
+
+        std::vector<double> ad(n), bd(n);
+        plain.magnitudes(e, ad.data(), n, s.k);
+        wide.magnitudes(e, bd.data(), n, s.k);
+        for (long x = 0; x < n; ++x) ASSERT_TRUE(sameDouble(ad[x], bd[x])) << "magnitudes x=" << start + x;
+
+        double pl = 1e20, ph = -1e20, wl = 1e20, wh = -1e20;
+        plain.squaredRange(e, n, pl, ph);
+        wide.squaredRange(e, n, wl, wh);
+        ASSERT_TRUE(sameDouble(pl, wl) && sameDouble(ph, wh)) << "squaredRange start=" << start << " n=" << n;
+      }
+    }
+  }
+}
+
+// The plain rounding itself: ties to even, and the saturation and wrap rules.
+TEST(PixelRows, PlainRoundingRules) {
+  const vc_PixelRows plain = vf_PixelRows(vc_EngineLevel::scalar);
+  const float e[] = {0.5f, 0, 1.5f, 0, 2.5f, 0, 300.0f, 0, std::numeric_limits<float>::quiet_NaN(), 0, 3, 4};
+  unsigned char d[6];
+  plain.saturated8(e, d, 6, 1.0);
+  EXPECT_EQ((std::vector<int>(d, d + 6)), (std::vector<int>{0, 2, 2, 255, 0, 5}));
+  plain.stretched8(e, d, 6, 1.0, 2.0, 1.0);  // x - 2, low 8 bits
+  EXPECT_EQ((std::vector<int>(d, d + 6)), (std::vector<int>{254, 0, 0, 298 & 0xFF, 0, 3}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, PixelRowLevels, ::testing::ValuesIn(vectorLevels()),
+                         [](const ::testing::TestParamInfo<vc_EngineLevel>& info) {
+                           return std::string(info.param == vc_EngineLevel::sse2   ? "sse2"
+                                              : info.param == vc_EngineLevel::avx2 ? "avx2"
+                                                                                   : "avx512");
+                         });
+
+}  // namespace
