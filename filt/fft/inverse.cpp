@@ -3,6 +3,8 @@
 // image beside it.
 
 #include <cmath>
+#include <cstring>
+#include <memory>
 
 #include "fft/engine/engine.h"
 #include "fft/inverse_support.h"
@@ -35,25 +37,32 @@ void markInverse(vcFrequencyBuffer& b) {
 
 // The array an image inverse reads: the buffer's own when it already holds
 // its inverse or when working in place (the buffer is then marked at once),
-// otherwise a transformed copy that lives as long as this object.
+// otherwise a transformed copy of the array that lives as long as this
+// object. The copy is a bare array, written once by the copy itself rather
+// than zero-filled first.
 class Working {
  public:
-  Working(vcFrequencyBuffer& source, bool inPlace) : buffer_(&source) {
+  Working(vcFrequencyBuffer& source, bool inPlace) : buffer_(source) {
     requireData(source);
+    data_ = Access::data(source);
     if (source.inverseComputed()) return;
     if (!inPlace) {
-      copy_ = source;
-      buffer_ = &copy_;
+      const std::size_t count = 2 * static_cast<std::size_t>(source.width()) * static_cast<std::size_t>(source.height());
+      copy_ = std::make_unique_for_overwrite<float[]>(count);
+      std::memcpy(copy_.get(), data_, count * sizeof(float));
+      data_ = copy_.get();
     }
-    inverseTransform(source, Access::data(*buffer_));
+    inverseTransform(source, data_);
     if (inPlace) markInverse(source);
   }
-  const vcFrequencyBuffer& buffer() const { return *buffer_; }
-  const float* data() const { return Access::data(*buffer_); }
+  // The buffer whose geometry the outputs take (the source itself).
+  const vcFrequencyBuffer& buffer() const { return buffer_; }
+  const float* data() const { return data_; }
 
  private:
-  vcFrequencyBuffer copy_;
-  vcFrequencyBuffer* buffer_;
+  const vcFrequencyBuffer& buffer_;
+  std::unique_ptr<float[]> copy_;
+  float* data_;
 };
 
 // The range of the magnitudes over the image part of the array, for
@@ -125,7 +134,7 @@ void inverseWithAngle(vcFrequencyBuffer& source, vcPelBuffer<T>& image, vcPelBuf
   }
   // Both outputs are shifted (the last polls) before either bound caller
   // image is written: an abort leaves bound caller images untouched.
-  OutputImage<double> side = vf_inverse::angleImage(b, *angle);
+  OutputImage<double> side = vf_inverse::angleImage(b, work.data(), *angle);
   out.shift(b);
   side.commit();
   out.commit();
@@ -140,7 +149,7 @@ void inverseWithQuadrant(vcFrequencyBuffer& source, vcPelBuffer<T>& image, vcPel
   OutputImage<T> out(image, b);
   vfThrowExceptionOnFailure(vsys_attention_check());
   writeMagnitudes(b, work.data(), out.receiving(), stretch);
-  OutputImage<unsigned char> side = vf_inverse::quadrantImage(b, quadrant);
+  OutputImage<unsigned char> side = vf_inverse::quadrantImage(b, work.data(), quadrant);
   out.shift(b);  // as above: every poll before any bound caller image is written
   side.commit();
   out.commit();

@@ -77,8 +77,10 @@ class OutputImage {
 
 // The side outputs as the inverse transforms make them: polled, filled and
 // shifted, but not yet copied into a bound caller image (commit() does that).
-OutputImage<double> angleImage(const vcFrequencyBuffer& b, vcPelBuffer<double>& caller);
-OutputImage<unsigned char> quadrantImage(const vcFrequencyBuffer& b, vcPelBuffer<unsigned char>& caller);
+// `data` is the array to read, laid out as b's (b's own, or a transformed copy).
+OutputImage<double> angleImage(const vcFrequencyBuffer& b, const float* data, vcPelBuffer<double>& caller);
+OutputImage<unsigned char> quadrantImage(const vcFrequencyBuffer& b, const float* data,
+                                         vcPelBuffer<unsigned char>& caller);
 
 // Row pitch of an image in bytes.
 template <class T>

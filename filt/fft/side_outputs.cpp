@@ -11,8 +11,8 @@
 namespace {
 
 template <class T, class F>
-vf_inverse::OutputImage<T> sideImage(const vcFrequencyBuffer& b, vcPelBuffer<T>& caller, F pixel) {
-  const float* data = vc_FrequencyBufferAccess::data(b);
+vf_inverse::OutputImage<T> sideImage(const vcFrequencyBuffer& b, const float* data, vcPelBuffer<T>& caller,
+                                     F pixel) {
   if (data == nullptr) throw vcFrequencyDefs::Uninitialized(vf_msg::kBufferUninitialized);
   vfThrowExceptionOnFailure(vsys_attention_check());
   vf_inverse::OutputImage<T> out(caller, b);
@@ -27,19 +27,20 @@ vf_inverse::OutputImage<T> sideImage(const vcFrequencyBuffer& b, vcPelBuffer<T>&
 
 }  // namespace
 
-vf_inverse::OutputImage<double> vf_inverse::angleImage(const vcFrequencyBuffer& b, vcPelBuffer<double>& caller) {
-  return sideImage(b, caller, [](const float* e) { return std::atan2(static_cast<double>(e[1]), static_cast<double>(e[0])); });
+vf_inverse::OutputImage<double> vf_inverse::angleImage(const vcFrequencyBuffer& b, const float* data,
+                                                       vcPelBuffer<double>& caller) {
+  return sideImage(b, data, caller, [](const float* e) { return std::atan2(static_cast<double>(e[1]), static_cast<double>(e[0])); });
 }
 
-vf_inverse::OutputImage<unsigned char> vf_inverse::quadrantImage(const vcFrequencyBuffer& b,
+vf_inverse::OutputImage<unsigned char> vf_inverse::quadrantImage(const vcFrequencyBuffer& b, const float* data,
                                                                  vcPelBuffer<unsigned char>& caller) {
-  return sideImage(b, caller, [](const float* e) { return vf_pixel::quadrantCode(e); });
+  return sideImage(b, data, caller, [](const float* e) { return vf_pixel::quadrantCode(e); });
 }
 
 void vf_ComputeAngleImage(const vcFrequencyBuffer& buffer, vcPelBuffer<double>& angle) {
-  vf_inverse::angleImage(buffer, angle).commit();
+  vf_inverse::angleImage(buffer, vc_FrequencyBufferAccess::data(buffer), angle).commit();
 }
 
 void vf_ComputeQuadrantImage(const vcFrequencyBuffer& buffer, vcPelBuffer<unsigned char>& quadrant) {
-  vf_inverse::quadrantImage(buffer, quadrant).commit();
+  vf_inverse::quadrantImage(buffer, vc_FrequencyBufferAccess::data(buffer), quadrant).commit();
 }
