@@ -1,6 +1,7 @@
 // Band-pass and band-reject rings: a radial profile around the ring of radius
 // `frequency`, sampled 32 times per pixel, looked up per element.
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -50,6 +51,27 @@ void bandFill(Band band, double sigma, double plateau, const vcPair<long>& size,
   }
 }
 
+// floor(sqrt(v)) of a non-negative integer, exactly.
+long floorSqrt(long v) {
+  long m = static_cast<long>(std::sqrt(static_cast<double>(v)));
+  while (m > 0 && m * m > v) --m;
+  while ((m + 1) * (m + 1) <= v) ++m;
+  return m;
+}
+
+struct ColumnRange {
+  long lo, hi;
+};
+
+// The distances m >= 0 from the zero column with inner < m*m + yy < outer:
+// m in [lo, hi] (empty when hi < lo).
+ColumnRange ringColumns(long yy, long inner, long outer) {
+  if (yy >= outer) return {0, -1};
+  const long hi = floorSqrt(outer - yy - 1);
+  const long lo = inner < yy ? 0 : floorSqrt(inner - yy) + 1;
+  return {lo, hi};
+}
+
 // The ring pass. `source` and `target` may be the same buffer (in place, or
 // a two-buffer call given one buffer twice): every element is read before it
 // is written. `twoBuffer` selects the two-buffer rules of the reject filter.
@@ -84,32 +106,55 @@ void bandPass(Band band, bool twoBuffer, const BandParams& p, const vc_Coefficie
       continue;
     }
     const long yy = truncToLong(static_cast<double>(dy * dy) * q);
-    for (long x = 0; x < W; ++x) {
-      const long dx = x < hW ? x : x - W;
-      const long d2 = dx * dx + yy;
-      bool multiply;
-      std::uint64_t k = N;
-      if (band == Band::reject && twoBuffer) {
-        k = vf_filter::truncIndex((std::sqrt(static_cast<double>(d2)) - fW) * S);
-        multiply = k < N;
-      } else {
-        multiply = inner < d2 && d2 < outer;
-        if (multiply) {
+    // Elements [xa, xb) outside the ring.
+    const auto outside = [&](long xa, long xb) {
+      if (xa >= xb) return;
+      if (!keepOutside)
+        std::fill(d + 2 * xa, d + 2 * xb, 0.0f);
+      else if (d != s)
+        std::copy(s + 2 * xa, s + 2 * xb, d + 2 * xa);
+    };
+    // Elements [xa, xb) tested one by one.
+    const auto ring = [&](long xa, long xb) {
+      for (long x = xa; x < xb; ++x) {
+        const long dx = x < hW ? x : x - W;
+        const long d2 = dx * dx + yy;
+        bool multiply;
+        std::uint64_t k = N;
+        if (band == Band::reject && twoBuffer) {
           k = vf_filter::truncIndex((std::sqrt(static_cast<double>(d2)) - fW) * S);
-          multiply = k < N;  // rounding at the ring's edge must not reach past the profile
+          multiply = k < N;
+        } else {
+          multiply = inner < d2 && d2 < outer;
+          if (multiply) {
+            k = vf_filter::truncIndex((std::sqrt(static_cast<double>(d2)) - fW) * S);
+            multiply = k < N;  // rounding at the ring's edge must not reach past the profile
+          }
+        }
+        if (multiply) {
+          const double t = c.data[k];
+          d[2 * x] = static_cast<float>(s[2 * x] * t);
+          d[2 * x + 1] = static_cast<float>(s[2 * x + 1] * t);
+        } else {
+          outside(x, x + 1);
         }
       }
-      if (multiply) {
-        const double t = c.data[k];
-        d[2 * x] = static_cast<float>(s[2 * x] * t);
-        d[2 * x + 1] = static_cast<float>(s[2 * x + 1] * t);
-      } else if (!keepOutside) {
-        d[2 * x] = d[2 * x + 1] = 0.0f;
-      } else if (d != s) {
-        d[2 * x] = s[2 * x];
-        d[2 * x + 1] = s[2 * x + 1];
-      }
+    };
+    if (band == Band::reject && twoBuffer) {
+      ring(0, W);  // the two-buffer reject rule tests every element
+      continue;
     }
+    // Only |dx| in [lo, hi] can have inner < dx*dx + yy < outer: the runs
+    // left and right of the zero column that hold them are tested, the rest
+    // of the row is outside.
+    const auto [lo, hi] = ringColumns(yy, inner, outer);
+    const long pa = std::clamp(lo, 0L, hW), pb = std::clamp(hi + 1, pa, hW);
+    const long na = std::clamp(W - hi, hW, W), nb = std::clamp(W - lo + 1, na, W);
+    outside(0, pa);
+    ring(pa, pb);
+    outside(pb, na);
+    ring(na, nb);
+    outside(nb, W);
   }
 }
 

@@ -79,7 +79,8 @@ TEST(BandFilters, ProfileLengthAndEntriesFollowTheDefinition) {
 // row band is cleared.
 TEST(BandFilters, EveryElementFollowsTheRing) {
   const Ring rings[] = {{0.01, 0.0, 0.25, 256, 256}, {0.02, 0.05, 0.2, 128, 64}, {0.02, 0.01, 0.25, 64, 128},
-                        {0.05, 0.0, 0.0, 32, 32},    {0.01, 0.02, 0.5, 64, 64},  {0.03, 0.0, 0.1, 16, 256}};
+                        {0.05, 0.0, 0.0, 32, 32},    {0.01, 0.02, 0.5, 64, 64},  {0.03, 0.0, 0.1, 16, 256},
+                        {0.1, 0.0, 0.5, 2, 4},       {0.2, 0.1, 0.3, 1, 16},     {0.004, 0.0, 0.3, 512, 32}};
   for (const Ring& r : rings)
     for (bool pass : {true, false})
       for (bool twoBuffer : {false, true}) {
