@@ -8,6 +8,7 @@
 // products and conjugates (zero rows stay zero) and is carried along as it is
 // after sums and differences.
 
+#include "fft/arithmetic_kernels.h"
 #include "fft/buffer_access.h"
 #include "fft/messages.h"
 
@@ -15,52 +16,16 @@ namespace {
 
 using Defs = vcFrequencyDefs;
 
-// (u + x, v + y)
-void addElement(const float* a, float* r) {
-  const double x = a[0], y = a[1], u = r[0], v = r[1];
-  r[0] = static_cast<float>(u + x);
-  r[1] = static_cast<float>(v + y);
+// (u, -v) of every element; negating a float is exact, as it would be in double.
+void conjugateAll(float* r, long count) {
+  for (long k = 0; k < count; ++k) r[2 * k + 1] = -r[2 * k + 1];
 }
 
-// (u - x, v - y)
-void subtractElement(const float* a, float* r) {
-  const double x = a[0], y = a[1], u = r[0], v = r[1];
-  r[0] = static_cast<float>(u - x);
-  r[1] = static_cast<float>(v - y);
-}
-
-// (x u - y v, u y + v x): every product and the sum or difference in double.
-// Products commute exactly, so the result does not depend on which factor is
-// the operand.
-void multiplyElement(const float* a, float* r) {
-  const double x = a[0], y = a[1], u = r[0], v = r[1];
-  r[0] = static_cast<float>(x * u - y * v);
-  r[1] = static_cast<float>(u * y + v * x);
-}
-
-// (u, -v); negating a float is exact, as it would be in double.
-void conjugateElement(const float*, float* r) {
-  r[1] = -r[1];
-}
-
-// All width * height elements in storage order, two per step, then one more
-// when the count is odd. A vectorised version must keep exactly this
-// per-element arithmetic.
-using ElementFn = void (*)(const float* a, float* r);
-
-template <ElementFn element>
-void elementLoop(const float* a, float* r, long count) {
-  long k = 0;
-  for (; k + 1 < count; k += 2) {
-    element(a + 2 * k, r + 2 * k);
-    element(a + 2 * k + 2, r + 2 * k + 2);
-  }
-  if (k < count) element(a + 2 * k, r + 2 * k);
-}
-
-template <ElementFn element>
+// All width * height elements of the result, with the operand's.
+template <void (*vc_ArithmeticKernels::*loop)(const float*, float*, long)>
 void applyInPlace(const vcFrequencyBuffer& a, vcFrequencyBuffer& r) {
-  elementLoop<element>(vc_FrequencyBufferAccess::data(a), vc_FrequencyBufferAccess::data(r), r.width() * r.height());
+  const vc_ArithmeticKernels kernels = vf_ArithmeticKernels(vf_BestEngineLevel());
+  (kernels.*loop)(vc_FrequencyBufferAccess::data(a), vc_FrequencyBufferAccess::data(r), r.width() * r.height());
 }
 
 void requireData(const vcFrequencyBuffer& b) {
@@ -100,17 +65,17 @@ void checkDataSizeSpectrum(const vcFrequencyBuffer& a, const vcFrequencyBuffer& 
 
 void vfFrequencyAdd(const vcFrequencyBuffer& a, vcFrequencyBuffer& r) {
   checkDataSpectrumSize(a, r, vf_msg::kAddSizes);
-  applyInPlace<addElement>(a, r);
+  applyInPlace<&vc_ArithmeticKernels::add>(a, r);
 }
 
 void vfFrequencySubtract(const vcFrequencyBuffer& a, vcFrequencyBuffer& r) {
   checkDataSpectrumSize(a, r, vf_msg::kSubtractSizes);
-  applyInPlace<subtractElement>(a, r);
+  applyInPlace<&vc_ArithmeticKernels::subtract>(a, r);
 }
 
 void vfFrequencyMultiply(const vcFrequencyBuffer& a, vcFrequencyBuffer& r) {
   checkDataSizeSpectrum(a, r, vf_msg::kMultiplySizes);
-  applyInPlace<multiplyElement>(a, r);
+  applyInPlace<&vc_ArithmeticKernels::multiply>(a, r);
 }
 
 // Sum and product commute, so a result that is b just takes a in place. The
@@ -152,7 +117,7 @@ void vfFrequencySubtract(const vcFrequencyBuffer& a, const vcFrequencyBuffer& b,
 void vfFrequencyConjugate(vcFrequencyBuffer& r) {
   requireData(r);
   requireSpectrum(r);
-  applyInPlace<conjugateElement>(r, r);
+  conjugateAll(vc_FrequencyBufferAccess::data(r), r.width() * r.height());
 }
 
 void vfFrequencyConjugate(const vcFrequencyBuffer& a, vcFrequencyBuffer& r) {

@@ -1,6 +1,8 @@
-// The vector row kernels of the inverse pixel loops against the plain ones:
-// the same pixels and doubles for every element, ties, saturation, NaNs and
-// infinities included, on every row length around the vector widths.
+// The vector kernels against their plain forms, at every level the CPU has:
+// the inverse pixel loops (the same pixels and doubles for every element,
+// ties, saturation, NaNs and infinities included) and the spectrum
+// arithmetic (the same floats), on every length around the vector widths.
+#include "fft/arithmetic_kernels.h"
 #include "fft/pixel_rows.h"
 
 #include <gtest/gtest.h>
@@ -44,9 +46,13 @@ std::vector<float> interestingElements(std::size_t randomCount) {
   return e;
 }
 
-bool sameDouble(double a, double b) {
+// Bit for bit, except that any NaN matches any NaN: which operand's payload
+// a sum of two NaNs carries is the compiler's choice even in plain code.
+template <class T>
+bool sameBits(T a, T b) {
   return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
 }
+bool sameDouble(double a, double b) { return sameBits(a, b); }
 
 class PixelRowLevels : public ::testing::TestWithParam<vc_EngineLevel> {};
 
@@ -106,6 +112,39 @@ TEST(PixelRows, PlainRoundingRules) {
   plain.stretched8(e, d, 6, 1.0, 2.0, 1.0);  // x - 2, low 8 bits
   EXPECT_EQ((std::vector<int>(d, d + 6)), (std::vector<int>{254, 0, 0, 298 & 0xFF, 0, 3}));
 }
+
+class ArithmeticLevels : public ::testing::TestWithParam<vc_EngineLevel> {};
+
+TEST_P(ArithmeticLevels, EveryLoopGivesThePlainFloats) {
+  const vc_ArithmeticKernels plain = vf_ArithmeticKernels(vc_EngineLevel::scalar);
+  const vc_ArithmeticKernels wide = vf_ArithmeticKernels(GetParam());
+  // Operands with overflowing products and sums, infinities, NaNs, signed
+  // zeros and subnormals among ordinary values.
+  std::vector<float> a = interestingElements(500);
+  std::vector<float> r(a.rbegin(), a.rend());
+  for (std::size_t i = 0; i < r.size(); i += 7) r[i] = std::numeric_limits<float>::denorm_min() * float(i % 5);
+  const long total = static_cast<long>(a.size() / 2);
+  using Loop = void (*vc_ArithmeticKernels::*)(const float*, float*, long);
+  for (const Loop loop : {Loop(&vc_ArithmeticKernels::add), Loop(&vc_ArithmeticKernels::subtract),
+                          Loop(&vc_ArithmeticKernels::multiply)}) {
+    for (long n : {0L, 1L, 3L, 4L, 5L, 8L, 13L, total}) {
+      for (bool aliased : {false, true}) {
+        std::vector<float> p(r.begin(), r.begin() + 2 * n), w = p;
+        (plain.*loop)(aliased ? p.data() : a.data(), p.data(), n);
+        (wide.*loop)(aliased ? w.data() : a.data(), w.data(), n);
+        for (long i = 0; i < 2 * n; ++i)
+          ASSERT_TRUE(sameBits(p[i], w[i])) << "float " << i << " of " << n << (aliased ? " in place" : "");
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, ArithmeticLevels, ::testing::ValuesIn(vectorLevels()),
+                         [](const ::testing::TestParamInfo<vc_EngineLevel>& info) {
+                           return std::string(info.param == vc_EngineLevel::sse2   ? "sse2"
+                                              : info.param == vc_EngineLevel::avx2 ? "avx2"
+                                                                                   : "avx512");
+                         });
 
 INSTANTIATE_TEST_SUITE_P(Levels, PixelRowLevels, ::testing::ValuesIn(vectorLevels()),
                          [](const ::testing::TestParamInfo<vc_EngineLevel>& info) {
