@@ -92,6 +92,25 @@ def geomean(values):
     return math.exp(sum(math.log(v) for v in values) / len(values)) if values else None
 
 
+def kernel_section(path, w):
+    """The inner routines of vexfilt-bench-kernels: median CPU ms per call."""
+    _, median, _, _, errors = load_timing(path)
+    w("## Inner routines")
+    w("")
+    w("`vexfilt-bench-kernels`, same run: the engine forced to each instruction-set level this CPU has (all give "
+      "the same bits), the 8-bit pixel loop and the product loop per level, single in-place filter passes, and "
+      "a `memcpy` of one 2048 x 2048 complex array (32 MiB read, 32 MiB written) as the memory floor. Median CPU "
+      "time per call in milliseconds.")
+    w("")
+    w("| routine | ms |")
+    w("|---|--:|")
+    for name in sorted(median, key=lambda n: (n.split("/")[0], n)):
+        w("| %s | %s |" % (name, ms(median[name])))
+    for name, message in sorted(errors.items()):
+        w("| %s | failed: %s |" % (name, message))
+    w("")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--timing", required=True)
@@ -99,6 +118,7 @@ def main():
     ap.add_argument("--markdown", required=True)
     ap.add_argument("--chart", required=True)
     ap.add_argument("--load-end", help="/proc/loadavg's first three fields when the runs ended")
+    ap.add_argument("--kernels", help="vexfilt-bench-kernels' JSON (medians), for the inner-routine table")
     args = ap.parse_args()
 
     context, median, cv, diff, errors = load_timing(args.timing)
@@ -209,6 +229,8 @@ def main():
     w("")
     w("![time relative to FFTW](results.png)")
     w("")
+    if args.kernels:
+        kernel_section(args.kernels, w)
     pathlib.Path(args.markdown).write_text("\n".join(out))
 
     panels = []

@@ -8,7 +8,9 @@
 #    the report takes the median CPU time per call.
 # 2. Memory: each case again in a process of its own (VEXFILT_BENCH_MEMORY=1,
 #    see bench/memory_probe.h), a few calls, for its peak resident set.
-# 3. bench/report.py turns both into the table and the chart.
+# 3. Inner routines: vexfilt-bench-kernels (the engine per instruction-set
+#    level, pixel and arithmetic loops, filter passes, a memcpy for scale).
+# 4. bench/report.py turns all of it into the tables and the chart.
 #
 # Environment: VEXFILT_BENCH_BUILD_DIR (default build-bench), VEXFILT_BENCH_REPETITIONS,
 # VEXFILT_BENCH_MIN_TIME, VEXFILT_BENCH_FILTER (a regex over case names, default all),
@@ -42,7 +44,7 @@ fi
 echo "== building $build/bench/vexfilt-bench"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVEXFILT_BUILD_BENCHMARKS=ON \
   -DVEXFILT_BUILD_TESTS=OFF -DVEXFILT_BUILD_EXAMPLES=OFF -DVEXFILT_BUILD_TOOLS=OFF >/dev/null
-cmake --build "$build" --target vexfilt-bench -j"$jobs"
+cmake --build "$build" --target vexfilt-bench vexfilt-bench-kernels -j"$jobs"
 
 bin=$build/bench/vexfilt-bench
 out=$build/bench-results
@@ -70,9 +72,13 @@ while read -r name; do
   fi
 done <"$out/cases.txt"
 echo "   (memory took $((SECONDS - mem_start)) s)"
+# ---- 3. the inner routines, one process ----
+echo "== inner routines"
+"$build/bench/vexfilt-bench-kernels" --benchmark_repetitions="$repetitions" --benchmark_min_time="$min_time" \
+  --benchmark_report_aggregates_only=true --benchmark_out="$out/kernels.json" --benchmark_out_format=json >/dev/null
 cut -d' ' -f1-3 /proc/loadavg >"$out/load-end.txt"
 
-# ---- 3. report ----
-python3 -B bench/report.py --timing "$out/timing.json" --memory "$out/memory" --load-end "$out/load-end.txt" \
+# ---- 4. report ----
+python3 -B bench/report.py --timing "$out/timing.json" --memory "$out/memory" --load-end "$out/load-end.txt" --kernels "$out/kernels.json" \
   --markdown bench/results.md --chart bench/results.png
 echo "== wrote bench/results.md and bench/results.png (total $((SECONDS - start)) s after the build)"
