@@ -2,6 +2,7 @@
 // around the exact sub-pixel centre of the patch and multiplied into the
 // spectrum around the cell that contains it.
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -120,19 +121,26 @@ void applyGabor(Patch patch, const GaborParams& p, const vc_Coefficients& c, con
       continue;
     }
     const float* windowRow = c.data + (yc - cy + (sh >> 1)) * sw + (sw >> 1);
-    for (long x = 0; x < W; ++x) {
-      const long xc = x < hW ? x + hW : x - hW;
-      if (x0 <= xc && xc <= x1) {
-        const double t = windowRow[xc - cx];
-        d[2 * x] = static_cast<float>(s[2 * x] * t);
-        d[2 * x + 1] = static_cast<float>(s[2 * x + 1] * t);
-      } else if (!keepOutside) {
-        d[2 * x] = d[2 * x + 1] = 0.0f;
-      } else if (d != s) {
-        d[2 * x] = s[2 * x];
-        d[2 * x + 1] = s[2 * x + 1];
+    // Stored columns [a, b) sit at centered columns x + shift: those inside
+    // [x0, x1] are multiplied, the others zeroed or kept, run by run.
+    const auto columns = [&](long a, long b, long shift) {
+      const long wa = std::clamp(x0 - shift, a, b), wb = std::clamp(x1 + 1 - shift, wa, b);
+      const auto outside = [&](long xa, long xb) {
+        if (!keepOutside)
+          std::fill(d + 2 * xa, d + 2 * xb, 0.0f);
+        else if (d != s)
+          std::copy(s + 2 * xa, s + 2 * xb, d + 2 * xa);
+      };
+      outside(a, wa);
+      for (long x = wa; x < wb; ++x) {
+        const double f = windowRow[x + shift - cx];
+        d[2 * x] = static_cast<float>(s[2 * x] * f);
+        d[2 * x + 1] = static_cast<float>(s[2 * x + 1] * f);
       }
-    }
+      outside(wb, b);
+    };
+    columns(0, hW, hW);   // the right half of the centered frame
+    columns(hW, W, -hW);  // the left half
   }
 
   if (patch == Patch::pass && r > 0) {
