@@ -156,22 +156,38 @@ void absToPixels(const float* x, long n, float k, unsigned char* out) {
 
 float scale(Shape s) { return 1.0f / static_cast<float>(s.width * s.height); }
 
+// Reports how far a case's output is from the library's: complex values, or W x H pixels.
+void check(benchmark::State& state, Shape s, Op op, const fftwf_complex* values) {
+  reportDifference(state, s, op, reinterpret_cast<const float*>(values));
+}
+void check(benchmark::State& state, Shape s, Op op, const unsigned char* pixels) {
+  reportDifference(state, s, op, pixels, s.width);
+}
+
+// What every case does once its arrays are made: `run` once untimed (it touches
+// the output's fresh pages, and its output is checked when this process checks
+// outputs), then `run` in the timed loop, then the memory report.
+template <class Run, class Out>
+void measure(benchmark::State& state, Shape s, Op op, const Run& run, Out* out) {
+  run();
+  if (checkingOutputs()) check(state, s, op, out);
+  for (auto _ : state) {
+    run();
+    benchmark::DoNotOptimize(out);
+    benchmark::ClobberMemory();
+  }
+  reportMemory(state);
+}
+
 template <bool forward>
 void complexCase(benchmark::State& state, Shape s) {
-  const Side& side = sideFor(s, needOf(forward ? Op::complexForward : Op::complexInverse));
+  const Op op = forward ? Op::complexForward : Op::complexInverse;
+  const Side& side = sideFor(s, needOf(op));
   memoryBaseline();
   ComplexArray out = complexArray(s.width * s.height);
   fftwf_complex* input = forward ? side.complexInput.get() : side.spectrum.get();
   const fftwf_plan plan = forward ? side.forward.plan : side.backward.plan;
-  const Op op = forward ? Op::complexForward : Op::complexInverse;
-  fftwf_execute_dft(plan, input, out.get());
-  if (checkingOutputs()) reportDifference(state, s, op, reinterpret_cast<const float*>(out.get()));
-  for (auto _ : state) {
-    fftwf_execute_dft(plan, input, out.get());
-    benchmark::DoNotOptimize(out.get());
-    benchmark::ClobberMemory();
-  }
-  reportMemory(state);
+  measure(state, s, op, [&] { fftwf_execute_dft(plan, input, out.get()); }, out.get());
 }
 
 void realForwardCase(benchmark::State& state, Shape s) {
@@ -194,14 +210,7 @@ void realForwardCase(benchmark::State& state, Shape s) {
       }
     }
   };
-  run();
-  if (checkingOutputs()) reportDifference(state, s, Op::realForward, reinterpret_cast<const float*>(full.get()));
-  for (auto _ : state) {
-    run();
-    benchmark::DoNotOptimize(full.get());
-    benchmark::ClobberMemory();
-  }
-  reportMemory(state);
+  measure(state, s, Op::realForward, run, full.get());
 }
 
 void inverseU8Case(benchmark::State& state, Shape s) {
@@ -218,14 +227,7 @@ void inverseU8Case(benchmark::State& state, Shape s) {
     fftwf_execute_dft_c2r(side.c2r.plan, half.get(), real.get());
     absToPixels(real.get(), W * H, k, out.data());
   };
-  run();
-  if (checkingOutputs()) reportDifference(state, s, Op::inverseU8, out.data(), W);
-  for (auto _ : state) {
-    run();
-    benchmark::DoNotOptimize(out.data());
-    benchmark::ClobberMemory();
-  }
-  reportMemory(state);
+  measure(state, s, Op::inverseU8, run, out.data());
 }
 
 void gaborPipelineCase(benchmark::State& state, Shape s) {
@@ -249,14 +251,7 @@ void gaborPipelineCase(benchmark::State& state, Shape s) {
     fftwf_execute_dft(side.backwardInPlace.plan, full.get(), full.get());
     magnitudesToPixels(full.get(), W * H, k, out.data());
   };
-  run();
-  if (checkingOutputs()) reportDifference(state, s, Op::gaborPipeline, out.data(), W);
-  for (auto _ : state) {
-    run();
-    benchmark::DoNotOptimize(out.data());
-    benchmark::ClobberMemory();
-  }
-  reportMemory(state);
+  measure(state, s, Op::gaborPipeline, run, out.data());
 }
 
 void bandPassPipelineCase(benchmark::State& state, Shape s) {
@@ -279,14 +274,7 @@ void bandPassPipelineCase(benchmark::State& state, Shape s) {
     fftwf_execute_dft_c2r(side.c2r.plan, half.get(), real.get());
     absToPixels(real.get(), W * H, k, out.data());
   };
-  run();
-  if (checkingOutputs()) reportDifference(state, s, Op::bandPassPipeline, out.data(), W);
-  for (auto _ : state) {
-    run();
-    benchmark::DoNotOptimize(out.data());
-    benchmark::ClobberMemory();
-  }
-  reportMemory(state);
+  measure(state, s, Op::bandPassPipeline, run, out.data());
 }
 
 }  // namespace

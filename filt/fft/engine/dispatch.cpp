@@ -52,11 +52,11 @@ vc_LevelKernels vf_LevelKernels(vc_EngineLevel level)
     switch (level) {
 #if defined(__x86_64__)
     case vc_EngineLevel::sse2:
-        return {2, vf_TransformRowsSse2, vf_MoveTileSse2, 32, vf_TransformColumnsSse2};
+        return vf_Sse2Kernels;
     case vc_EngineLevel::avx2:
-        return {4, vf_TransformRowsAvx2, vf_MoveTileAvx2, 32, vf_TransformColumnsAvx2};
+        return vf_Avx2Kernels;
     case vc_EngineLevel::avx512:
-        return {8, vf_TransformRowsAvx512, vf_MoveTileAvx512, 32, vf_TransformColumnsAvx512};
+        return vf_Avx512Kernels;
 #endif
     default:
         return {1, nullptr, vf_ScalarTile, 0, nullptr};

@@ -1,11 +1,13 @@
-// A batch of rows through the kernel with vector lanes: the body shared by the vector
-// levels. Included only by the level units (level_*.cpp), each of which instantiates
-// it with its own lane type declared in an unnamed namespace, so every instantiation
-// stays inside the unit that was built for its instruction set. Code reached from here
-// must not call any inline function that other units also emit (a non-template inline
-// function, or a template instantiated for shared types such as std::min<long>): the
-// linker would keep one copy, possibly the one built for a wider instruction set. The
-// level objects define no symbols but their entry points (nm shows it).
+// The body shared by the vector levels: batches of rows through the kernel with vector
+// lanes, the column sweeps, and the kernels table a level unit exports. Included only
+// by the level units (level_*.cpp), each of which instantiates it with its own level
+// type declared in an unnamed namespace. Everything here is in an unnamed namespace
+// too, so every unit keeps its own copy, built for its own instruction set. Code
+// reached from here must not call any inline function that other units also emit (a
+// non-template inline function, or a template instantiated for shared types such as
+// std::min<long>): the linker would keep one copy, possibly the one built for a wider
+// instruction set. The level objects define no symbols but their kernels tables (nm
+// shows it).
 //
 // A level V provides
 //     using Lane;                       the vector of kLanes doubles, as row_transform.h
@@ -19,18 +21,23 @@
 //     static void gatherColumns(const float* from, long used, float* to, bool conjugate);
 //     static void scatterColumns(const float* from, float* to, long used, bool conjugate);
 //     static void mirrorColumns(const float* from, float* to, long lo, long hi);
+//     static void moveTile(const float* from, long fromStride, float* to, long toStride);
 // gather lays out the first n values of every row lane-interleaved, scatter writes
-// element k of every row from element order[k] of the lanes, k < count.
+// element k of every row from element order[k] of the lanes, k < count; each ends with
+// vf_GatherRest or vf_ScatterRest for the values after its last whole block.
 // gatherColumns turns kLanes adjacent complex values (of which the first `used` are
-// read, the others taken as 0) into one lane-interleaved element, scatterColumns
-// writes the first `used` of them back. All of them change the sign of every imaginary
-// part when asked to. mirrorColumns writes the conjugate of complex value j of one
-// element to to - 2j (j = lo ... hi-1), the columns in reverse order.
+// read, the others taken as 0) into one lane-interleaved element, scatterColumns writes
+// the first `used` of them back. All of them change the sign of every imaginary part
+// when asked to. mirrorColumns writes the conjugate of complex value j of one element
+// to to - 2j (j = lo ... hi-1), the columns in reverse order. moveTile is the level's
+// vc_LevelKernels::moveTile.
 #pragma once
 
 #include "levels.h"
 #include "real_untangle.h"
 #include "row_transform.h"
+
+namespace {
 
 // Lane-interleaved rows: element i of lane r has its real part at float
 // 2 kLanes i + r and its imaginary part kLanes floats later.
@@ -63,6 +70,33 @@ struct vc_PermutedRows
     void put(long i, Lane r, Lane m) const { rows.put(order[i], r, m); }
 };
 
+// The values first ... n-1 of every row of a batch of `lanes` rows into lane-interleaved
+// elements, one float at a time.
+template <long lanes>
+void vf_GatherRest(float* const* rows, long first, long n, float* to, bool conjugate)
+{
+    for (long i = first; i < n; ++i) {
+        for (long r = 0; r < lanes; ++r) {
+            to[2 * lanes * i + r] = rows[r][2 * i];
+            to[2 * lanes * i + lanes + r] = conjugate ? -rows[r][2 * i + 1] : rows[r][2 * i + 1];
+        }
+    }
+}
+
+// Elements k = first ... count-1 of every row from element order[k] of the lanes.
+template <long lanes>
+void vf_ScatterRest(const float* from, const long* order, long first, long count, float* const* rows,
+                    bool conjugate)
+{
+    for (long k = first; k < count; ++k) {
+        const float* element = from + 2 * lanes * order[k];
+        for (long r = 0; r < lanes; ++r) {
+            rows[r][2 * k] = element[r];
+            rows[r][2 * k + 1] = conjugate ? -element[lanes + r] : element[lanes + r];
+        }
+    }
+}
+
 template <class V>
 void vf_TransformLaneBatch(const vc_RowPass& pass, float* const* rows)
 {
@@ -84,9 +118,8 @@ void vf_TransformLaneBatch(const vc_RowPass& pass, float* const* rows)
 constexpr long kAhead = 16;
 
 // Asks for the cache lines of floats p[0 ... count-1], for reading (write 0) or writing.
-// Static, so that each level unit keeps its own copy.
 template <int write>
-static inline void vf_PrefetchLines(const float* p, long count)
+inline void vf_PrefetchLines(const float* p, long count)
 {
     for (long f = 0; f < count; f += 16) {
         __builtin_prefetch(p + f, write);
@@ -151,3 +184,15 @@ void vf_TransformLaneColumns(const vc_RowPass& pass, float* array, long stride, 
         }
     }
 }
+
+// Columns per call of transformColumns, the same for every vector level.
+constexpr long kColumnSweep = 32;
+
+// The kernels table of level V, for its unit to export as constant data.
+template <class V>
+constexpr vc_LevelKernels vf_VectorKernels()
+{
+    return {V::kLanes, vf_TransformLaneBatch<V>, V::moveTile, kColumnSweep, vf_TransformLaneColumns<V>};
+}
+
+} // namespace

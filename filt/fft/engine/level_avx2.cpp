@@ -39,6 +39,13 @@ struct Level
     static constexpr long kLanes = 4;
     static constexpr long kLeaf = 128;
 
+    // The sign bits of the imaginary parts of one element (4 re, then 4 im) when
+    // conjugating, else nothing.
+    static __m256 imagSigns(bool conjugate)
+    {
+        return conjugate ? _mm256_set_ps(-0.0f, -0.0f, -0.0f, -0.0f, 0.0f, 0.0f, 0.0f, 0.0f) : _mm256_setzero_ps();
+    }
+
     // Four complex values (re, im, ...) <-> one element (4 re, then 4 im): a
     // permutation of the 8 floats, with a masked load or store for a partial batch
     // (masked-off floats are neither read nor written).
@@ -50,8 +57,7 @@ struct Level
     static void gatherColumns(const float* from, long used, float* to, bool conjugate)
     {
         const __m256i split = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
-        const __m256 flip = conjugate ? _mm256_set_ps(-0.0f, -0.0f, -0.0f, -0.0f, 0.0f, 0.0f, 0.0f, 0.0f)
-                                      : _mm256_setzero_ps();
+        const __m256 flip = imagSigns(conjugate);
         const __m256 v = used == kLanes ? _mm256_loadu_ps(from) : _mm256_maskload_ps(from, usedMask(used));
         _mm256_store_ps(to, _mm256_xor_ps(_mm256_permutevar8x32_ps(v, split), flip));
     }
@@ -69,8 +75,7 @@ struct Level
     static void scatterColumns(const float* from, float* to, long used, bool conjugate)
     {
         const __m256i merge = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-        const __m256 flip = conjugate ? _mm256_set_ps(-0.0f, -0.0f, -0.0f, -0.0f, 0.0f, 0.0f, 0.0f, 0.0f)
-                                      : _mm256_setzero_ps();
+        const __m256 flip = imagSigns(conjugate);
         const __m256 v = _mm256_permutevar8x32_ps(_mm256_xor_ps(_mm256_load_ps(from), flip), merge);
         if (used == kLanes) {
             _mm256_storeu_ps(to, v);
@@ -101,19 +106,13 @@ struct Level
             _mm256_store_ps(lanes + 8 * i + 16, _mm256_permute2f128_ps(c[0], c[1], 0x31));
             _mm256_store_ps(lanes + 8 * i + 24, _mm256_permute2f128_ps(c[2], c[3], 0x31));
         }
-        for (; i < n; ++i) {
-            for (int k = 0; k < 4; ++k) {
-                lanes[8 * i + k] = rows[k][2 * i];
-                lanes[8 * i + 4 + k] = conjugate ? -rows[k][2 * i + 1] : rows[k][2 * i + 1];
-            }
-        }
+        vf_GatherRest<kLanes>(rows, i, n, lanes, conjugate);
     }
 
     static void scatter(const float* lanes, const long* order, long count, float* const* rows,
                         bool conjugate)
     {
-        const __m256 flip = conjugate ? _mm256_set_ps(-0.0f, -0.0f, -0.0f, -0.0f, 0.0f, 0.0f, 0.0f, 0.0f)
-                                      : _mm256_setzero_ps();
+        const __m256 flip = imagSigns(conjugate);
         long k = 0;
         for (; k + 4 <= count; k += 4) {
             __m256 e[4];
@@ -128,11 +127,25 @@ struct Level
                 _mm256_storeu_ps(rows[j] + 2 * k, r[j]);
             }
         }
-        for (; k < count; ++k) {
-            const float* from = lanes + 8 * order[k];
-            for (int j = 0; j < 4; ++j) {
-                rows[j][2 * k] = from[j];
-                rows[j][2 * k + 1] = conjugate ? -from[4 + j] : from[4 + j];
+        vf_ScatterRest<kLanes>(lanes, order, k, count, rows, conjugate);
+    }
+
+    static void moveTile(const float* from, long fromStride, float* to, long toStride)
+    {
+        // Four 4 x 4 blocks of complex values (64-bit lanes), each transposed in registers.
+        for (long bi = 0; bi < 8; bi += 4) {
+            for (long bj = 0; bj < 8; bj += 4) {
+                __m256d r[4];
+                for (long i = 0; i < 4; ++i) {
+                    r[i] = _mm256_loadu_pd(reinterpret_cast<const double*>(from + 2 * ((bi + i) * fromStride + bj)));
+                }
+                const __m256d t0 = _mm256_unpacklo_pd(r[0], r[1]), t1 = _mm256_unpackhi_pd(r[0], r[1]);
+                const __m256d t2 = _mm256_unpacklo_pd(r[2], r[3]), t3 = _mm256_unpackhi_pd(r[2], r[3]);
+                const __m256d c[4] = {_mm256_permute2f128_pd(t0, t2, 0x20), _mm256_permute2f128_pd(t1, t3, 0x20),
+                                      _mm256_permute2f128_pd(t0, t2, 0x31), _mm256_permute2f128_pd(t1, t3, 0x31)};
+                for (long j = 0; j < 4; ++j) {
+                    _mm256_storeu_pd(reinterpret_cast<double*>(to + 2 * ((bj + j) * toStride + bi)), c[j]);
+                }
             }
         }
     }
@@ -140,35 +153,6 @@ struct Level
 
 } // namespace
 
-void vf_TransformRowsAvx2(const vc_RowPass& pass, float* const* rows)
-{
-    vf_TransformLaneBatch<Level>(pass, rows);
-}
-
-void vf_TransformColumnsAvx2(const vc_RowPass& pass, float* array, long stride, long first,
-                            long columns)
-{
-    vf_TransformLaneColumns<Level>(pass, array, stride, first, columns);
-}
-
-void vf_MoveTileAvx2(const float* from, long fromStride, float* to, long toStride)
-{
-    // Four 4 x 4 blocks of complex values (64-bit lanes), each transposed in registers.
-    for (long bi = 0; bi < 8; bi += 4) {
-        for (long bj = 0; bj < 8; bj += 4) {
-            __m256d r[4];
-            for (long i = 0; i < 4; ++i) {
-                r[i] = _mm256_loadu_pd(reinterpret_cast<const double*>(from + 2 * ((bi + i) * fromStride + bj)));
-            }
-            const __m256d t0 = _mm256_unpacklo_pd(r[0], r[1]), t1 = _mm256_unpackhi_pd(r[0], r[1]);
-            const __m256d t2 = _mm256_unpacklo_pd(r[2], r[3]), t3 = _mm256_unpackhi_pd(r[2], r[3]);
-            const __m256d c[4] = {_mm256_permute2f128_pd(t0, t2, 0x20), _mm256_permute2f128_pd(t1, t3, 0x20),
-                                  _mm256_permute2f128_pd(t0, t2, 0x31), _mm256_permute2f128_pd(t1, t3, 0x31)};
-            for (long j = 0; j < 4; ++j) {
-                _mm256_storeu_pd(reinterpret_cast<double*>(to + 2 * ((bj + j) * toStride + bi)), c[j]);
-            }
-        }
-    }
-}
+constinit const vc_LevelKernels vf_Avx2Kernels = vf_VectorKernels<Level>();
 
 #endif

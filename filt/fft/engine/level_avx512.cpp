@@ -60,18 +60,28 @@ inline void vf_Transpose8x8(const __m256 (&r)[8], __m256 (&c)[8])
     c[7] = _mm256_permute2f128_ps(s3, s7, 0x31);
 }
 
-// The last two steps of an 8 x 8 transpose of 64-bit units, after t[2m], t[2m + 1]
-// were formed as the unpacklo/unpackhi of rows 2m and 2m + 1: pairs of 128-bit
-// quarters, then halves. c[j] is column j.
-inline void vf_TransposeQuarters(const __m512d (&t)[8], __m512d (&c)[8])
+// An 8 x 8 transpose of 64-bit units (r[i]: row i, c[j]: column j) in three steps:
+// the unpacklo/unpackhi of rows 2m and 2m + 1, then pairs of 128-bit quarters, then
+// halves. The element gathers replace the first or the last step by one that also
+// splits or merges the real and imaginary parts.
+inline void vf_UnpackRowPairs(const __m512d (&r)[8], __m512d (&t)[8])
 {
-    __m512d u[8];
+    for (int i = 0; i < 8; i += 2) {
+        t[i] = _mm512_unpacklo_pd(r[i], r[i + 1]);
+        t[i + 1] = _mm512_unpackhi_pd(r[i], r[i + 1]);
+    }
+}
+inline void vf_PairQuarters(const __m512d (&t)[8], __m512d (&u)[8])
+{
     for (int i = 0; i < 8; i += 4) {
         u[i] = _mm512_shuffle_f64x2(t[i], t[i + 2], 0x88);
         u[i + 1] = _mm512_shuffle_f64x2(t[i + 1], t[i + 3], 0x88);
         u[i + 2] = _mm512_shuffle_f64x2(t[i], t[i + 2], 0xdd);
         u[i + 3] = _mm512_shuffle_f64x2(t[i + 1], t[i + 3], 0xdd);
     }
+}
+inline void vf_PairHalves(const __m512d (&u)[8], __m512d (&c)[8])
+{
     for (int j = 0; j < 4; ++j) {
         c[j] = _mm512_shuffle_f64x2(u[j], u[j + 4], 0x88);
         c[j + 4] = _mm512_shuffle_f64x2(u[j], u[j + 4], 0xdd);
@@ -82,25 +92,16 @@ inline void vf_TransposeQuarters(const __m512d (&t)[8], __m512d (&c)[8])
 // into eight lane-interleaved elements (c[e]: the real parts of value e of rows 0 ... 7,
 // then the imaginary parts). The transpose of 64-bit units, whose last step picks the
 // floats straight into split order.
-inline void vf_RowsToElements(const __m512 (&r)[8], __m512 (&c)[8])
+inline void vf_RowsToElements(const __m512d (&r)[8], __m512 (&c)[8])
 {
-    __m512d t[8];
-    for (int i = 0; i < 8; i += 2) {
-        t[i] = _mm512_unpacklo_pd(_mm512_castps_pd(r[i]), _mm512_castps_pd(r[i + 1]));
-        t[i + 1] = _mm512_unpackhi_pd(_mm512_castps_pd(r[i]), _mm512_castps_pd(r[i + 1]));
-    }
-    __m512 u[8];
-    for (int i = 0; i < 8; i += 4) {
-        u[i] = _mm512_castpd_ps(_mm512_shuffle_f64x2(t[i], t[i + 2], 0x88));
-        u[i + 1] = _mm512_castpd_ps(_mm512_shuffle_f64x2(t[i + 1], t[i + 3], 0x88));
-        u[i + 2] = _mm512_castpd_ps(_mm512_shuffle_f64x2(t[i], t[i + 2], 0xdd));
-        u[i + 3] = _mm512_castpd_ps(_mm512_shuffle_f64x2(t[i + 1], t[i + 3], 0xdd));
-    }
+    __m512d t[8], u[8];
+    vf_UnpackRowPairs(r, t);
+    vf_PairQuarters(t, u);
     const __m512i low = _mm512_setr_epi32(0, 2, 8, 10, 16, 18, 24, 26, 1, 3, 9, 11, 17, 19, 25, 27);
     const __m512i high = _mm512_setr_epi32(4, 6, 12, 14, 20, 22, 28, 30, 5, 7, 13, 15, 21, 23, 29, 31);
     for (int j = 0; j < 4; ++j) {
-        c[j] = _mm512_permutex2var_ps(u[j], low, u[j + 4]);
-        c[j + 4] = _mm512_permutex2var_ps(u[j], high, u[j + 4]);
+        c[j] = _mm512_permutex2var_ps(_mm512_castpd_ps(u[j]), low, _mm512_castpd_ps(u[j + 4]));
+        c[j + 4] = _mm512_permutex2var_ps(_mm512_castpd_ps(u[j]), high, _mm512_castpd_ps(u[j + 4]));
     }
 }
 
@@ -110,12 +111,13 @@ inline void vf_ElementsToRows(const __m512 (&e)[8], __m512d (&r)[8])
 {
     const __m512i low = _mm512_setr_epi32(0, 8, 16, 24, 2, 10, 18, 26, 4, 12, 20, 28, 6, 14, 22, 30);
     const __m512i high = _mm512_setr_epi32(1, 9, 17, 25, 3, 11, 19, 27, 5, 13, 21, 29, 7, 15, 23, 31);
-    __m512d t[8];
+    __m512d t[8], u[8];
     for (int i = 0; i < 8; i += 2) {
         t[i] = _mm512_castps_pd(_mm512_permutex2var_ps(e[i], low, e[i + 1]));
         t[i + 1] = _mm512_castps_pd(_mm512_permutex2var_ps(e[i], high, e[i + 1]));
     }
-    vf_TransposeQuarters(t, r);
+    vf_PairQuarters(t, u);
+    vf_PairHalves(u, r);
 }
 
 struct Level
@@ -172,12 +174,13 @@ struct Level
     {
         // Eight values of each of the eight rows at a time (vf_RowsToElements); then
         // four, as an 8 x 8 float matrix whose columns are the real parts, then the
-        // imaginary parts, of the four elements; then one by one.
+        // imaginary parts, of the four elements.
         long i = 0;
         for (; i + 8 <= n; i += 8) {
-            __m512 r[8], c[8];
+            __m512d r[8];
+            __m512 c[8];
             for (int k = 0; k < 8; ++k) {
-                r[k] = _mm512_loadu_ps(rows[k] + 2 * i);
+                r[k] = _mm512_loadu_pd(reinterpret_cast<const double*>(rows[k] + 2 * i));
             }
             vf_RowsToElements(r, c);
             for (int k = 0; k < 8; ++k) {
@@ -196,12 +199,7 @@ struct Level
                 _mm256_store_ps(lanes + 16 * i + 8 * k + 8, _mm256_xor_ps(c[k + 1], flip));
             }
         }
-        for (; i < n; ++i) {
-            for (int k = 0; k < 8; ++k) {
-                lanes[16 * i + k] = rows[k][2 * i];
-                lanes[16 * i + 8 + k] = conjugate ? -rows[k][2 * i + 1] : rows[k][2 * i + 1];
-            }
-        }
+        vf_GatherRest<kLanes>(rows, i, n, lanes, conjugate);
     }
 
     static void scatter(const float* lanes, const long* order, long count, float* const* rows,
@@ -233,46 +231,27 @@ struct Level
                 _mm256_storeu_ps(rows[j] + 2 * k, r[j]);
             }
         }
-        for (; k < count; ++k) {
-            const float* from = lanes + 16 * order[k];
-            for (int j = 0; j < 8; ++j) {
-                rows[j][2 * k] = from[j];
-                rows[j][2 * k + 1] = conjugate ? -from[8 + j] : from[8 + j];
-            }
+        vf_ScatterRest<kLanes>(lanes, order, k, count, rows, conjugate);
+    }
+
+    static void moveTile(const float* from, long fromStride, float* to, long toStride)
+    {
+        // Each row of the tile is eight complex values, one vector of eight 64-bit lanes.
+        __m512d r[8], t[8], u[8], c[8];
+        for (int i = 0; i < 8; ++i) {
+            r[i] = _mm512_loadu_pd(reinterpret_cast<const double*>(from + 2 * i * fromStride));
+        }
+        vf_UnpackRowPairs(r, t);
+        vf_PairQuarters(t, u);
+        vf_PairHalves(u, c);
+        for (int j = 0; j < 8; ++j) {
+            _mm512_storeu_pd(reinterpret_cast<double*>(to + 2 * j * toStride), c[j]);
         }
     }
 };
 
 } // namespace
 
-void vf_TransformRowsAvx512(const vc_RowPass& pass, float* const* rows)
-{
-    vf_TransformLaneBatch<Level>(pass, rows);
-}
-
-void vf_TransformColumnsAvx512(const vc_RowPass& pass, float* array, long stride, long first,
-                            long columns)
-{
-    vf_TransformLaneColumns<Level>(pass, array, stride, first, columns);
-}
-
-void vf_MoveTileAvx512(const float* from, long fromStride, float* to, long toStride)
-{
-    // Each row of the tile is eight complex values, one vector of eight 64-bit lanes.
-    __m512d r[8];
-    for (int i = 0; i < 8; ++i) {
-        r[i] = _mm512_loadu_pd(reinterpret_cast<const double*>(from + 2 * i * fromStride));
-    }
-    __m512d t[8];
-    for (int i = 0; i < 8; i += 2) {
-        t[i] = _mm512_unpacklo_pd(r[i], r[i + 1]);
-        t[i + 1] = _mm512_unpackhi_pd(r[i], r[i + 1]);
-    }
-    __m512d c[8];
-    vf_TransposeQuarters(t, c);
-    for (int j = 0; j < 8; ++j) {
-        _mm512_storeu_pd(reinterpret_cast<double*>(to + 2 * j * toStride), c[j]);
-    }
-}
+constinit const vc_LevelKernels vf_Avx512Kernels = vf_VectorKernels<Level>();
 
 #endif

@@ -27,11 +27,18 @@ struct Level
     static constexpr long kLanes = 2;
     static constexpr long kLeaf = 256;
 
+    // The sign bits of the imaginary parts of one element (2 re, then 2 im) when
+    // conjugating, else nothing.
+    static __m128 imagSigns(bool conjugate)
+    {
+        return conjugate ? _mm_set_ps(-0.0f, -0.0f, 0.0f, 0.0f) : _mm_setzero_ps();
+    }
+
     // Two complex values (re, im, re, im) <-> one element (2 re, then 2 im); a partial
     // batch reads and writes only the first value.
     static void gatherColumns(const float* from, long used, float* to, bool conjugate)
     {
-        const __m128 flip = conjugate ? _mm_set_ps(-0.0f, -0.0f, 0.0f, 0.0f) : _mm_setzero_ps();
+        const __m128 flip = imagSigns(conjugate);
         const __m128 v = used == kLanes
                              ? _mm_loadu_ps(from)
                              : _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(from)));
@@ -46,7 +53,7 @@ struct Level
     }
     static void scatterColumns(const float* from, float* to, long used, bool conjugate)
     {
-        const __m128 flip = conjugate ? _mm_set_ps(-0.0f, -0.0f, 0.0f, 0.0f) : _mm_setzero_ps();
+        const __m128 flip = imagSigns(conjugate);
         const __m128 e = _mm_xor_ps(_mm_load_ps(from), flip);
         const __m128 v = _mm_shuffle_ps(e, e, _MM_SHUFFLE(3, 1, 2, 0));
         if (used == kLanes) {
@@ -68,25 +75,20 @@ struct Level
     static void gather(float* const* rows, long n, float* lanes, bool conjugate)
     {
         // Two values of each of the two rows interleave into elements i and i + 1.
-        const __m128 flip = conjugate ? _mm_set_ps(-0.0f, -0.0f, 0.0f, 0.0f) : _mm_setzero_ps();
+        const __m128 flip = imagSigns(conjugate);
         long i = 0;
         for (; i + 2 <= n; i += 2) {
             const __m128 a = _mm_loadu_ps(rows[0] + 2 * i), b = _mm_loadu_ps(rows[1] + 2 * i);
             _mm_store_ps(lanes + 4 * i, _mm_xor_ps(_mm_unpacklo_ps(a, b), flip));
             _mm_store_ps(lanes + 4 * i + 4, _mm_xor_ps(_mm_unpackhi_ps(a, b), flip));
         }
-        for (; i < n; ++i) {
-            for (int k = 0; k < 2; ++k) {
-                lanes[4 * i + k] = rows[k][2 * i];
-                lanes[4 * i + 2 + k] = conjugate ? -rows[k][2 * i + 1] : rows[k][2 * i + 1];
-            }
-        }
+        vf_GatherRest<kLanes>(rows, i, n, lanes, conjugate);
     }
 
     static void scatter(const float* lanes, const long* order, long count, float* const* rows,
                         bool conjugate)
     {
-        const __m128 flip = conjugate ? _mm_set_ps(-0.0f, -0.0f, 0.0f, 0.0f) : _mm_setzero_ps();
+        const __m128 flip = imagSigns(conjugate);
         long k = 0;
         for (; k + 2 <= count; k += 2) {
             const __m128 x = _mm_xor_ps(_mm_load_ps(lanes + 4 * order[k]), flip);
@@ -94,11 +96,18 @@ struct Level
             _mm_storeu_ps(rows[0] + 2 * k, _mm_shuffle_ps(x, y, _MM_SHUFFLE(2, 0, 2, 0)));
             _mm_storeu_ps(rows[1] + 2 * k, _mm_shuffle_ps(x, y, _MM_SHUFFLE(3, 1, 3, 1)));
         }
-        for (; k < count; ++k) {
-            const float* from = lanes + 4 * order[k];
-            for (int j = 0; j < 2; ++j) {
-                rows[j][2 * k] = from[j];
-                rows[j][2 * k + 1] = conjugate ? -from[2 + j] : from[2 + j];
+        vf_ScatterRest<kLanes>(lanes, order, k, count, rows, conjugate);
+    }
+
+    static void moveTile(const float* from, long fromStride, float* to, long toStride)
+    {
+        // 2 x 2 blocks of complex values (64-bit lanes).
+        for (long i = 0; i < 8; i += 2) {
+            for (long j = 0; j < 8; j += 2) {
+                const __m128d a = _mm_loadu_pd(reinterpret_cast<const double*>(from + 2 * (i * fromStride + j)));
+                const __m128d b = _mm_loadu_pd(reinterpret_cast<const double*>(from + 2 * ((i + 1) * fromStride + j)));
+                _mm_storeu_pd(reinterpret_cast<double*>(to + 2 * (j * toStride + i)), _mm_unpacklo_pd(a, b));
+                _mm_storeu_pd(reinterpret_cast<double*>(to + 2 * ((j + 1) * toStride + i)), _mm_unpackhi_pd(a, b));
             }
         }
     }
@@ -106,28 +115,6 @@ struct Level
 
 } // namespace
 
-void vf_TransformRowsSse2(const vc_RowPass& pass, float* const* rows)
-{
-    vf_TransformLaneBatch<Level>(pass, rows);
-}
-
-void vf_TransformColumnsSse2(const vc_RowPass& pass, float* array, long stride, long first,
-                            long columns)
-{
-    vf_TransformLaneColumns<Level>(pass, array, stride, first, columns);
-}
-
-void vf_MoveTileSse2(const float* from, long fromStride, float* to, long toStride)
-{
-    // 2 x 2 blocks of complex values (64-bit lanes).
-    for (long i = 0; i < 8; i += 2) {
-        for (long j = 0; j < 8; j += 2) {
-            const __m128d a = _mm_loadu_pd(reinterpret_cast<const double*>(from + 2 * (i * fromStride + j)));
-            const __m128d b = _mm_loadu_pd(reinterpret_cast<const double*>(from + 2 * ((i + 1) * fromStride + j)));
-            _mm_storeu_pd(reinterpret_cast<double*>(to + 2 * (j * toStride + i)), _mm_unpacklo_pd(a, b));
-            _mm_storeu_pd(reinterpret_cast<double*>(to + 2 * ((j + 1) * toStride + i)), _mm_unpackhi_pd(a, b));
-        }
-    }
-}
+constinit const vc_LevelKernels vf_Sse2Kernels = vf_VectorKernels<Level>();
 
 #endif

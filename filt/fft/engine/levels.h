@@ -62,16 +62,8 @@ struct vc_LevelKernels
 
 vc_LevelKernels vf_LevelKernels(vc_EngineLevel level);
 
-// The entry points of the level units.
-void vf_TransformRowsSse2(const vc_RowPass& pass, float* const* rows);
-void vf_TransformColumnsSse2(const vc_RowPass& pass, float* array, long stride, long first,
-                            long columns);
-void vf_MoveTileSse2(const float* from, long fromStride, float* to, long toStride);
-void vf_TransformRowsAvx2(const vc_RowPass& pass, float* const* rows);
-void vf_TransformColumnsAvx2(const vc_RowPass& pass, float* array, long stride, long first,
-                            long columns);
-void vf_MoveTileAvx2(const float* from, long fromStride, float* to, long toStride);
-void vf_TransformRowsAvx512(const vc_RowPass& pass, float* const* rows);
-void vf_TransformColumnsAvx512(const vc_RowPass& pass, float* array, long stride, long first,
-                            long columns);
-void vf_MoveTileAvx512(const float* from, long fromStride, float* to, long toStride);
+// The kernels of the vector levels, each defined in its level unit as constant data,
+// so that picking one runs no code built for an instruction set the CPU may lack.
+extern const vc_LevelKernels vf_Sse2Kernels;
+extern const vc_LevelKernels vf_Avx2Kernels;
+extern const vc_LevelKernels vf_Avx512Kernels;
