@@ -4,144 +4,112 @@
 // transforms are linear, a circular shift multiplies by a phase ramp, energy is kept
 // (Parseval). The identities are checked on the FFTW wrapper as well, so an engine and
 // a wrapper that agree while sharing one mistake do not pass.
-#include "fft/engine/engine.h"
-#include "support/engine_arrays.h"
-
 #include <fftw3.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <complex>
-#include <cstdio>
 #include <cstdlib>
 #include <numbers>
 #include <string>
-#include <utility>
 #include <vector>
+
+#include "fft/engine/engine.h"
+#include "support/engine_arrays.h"
 
 using engine_test::Size;
 using engine_test::testArray;
 
 namespace {
 
-using Floats = std::vector<float>; // interleaved complex, as the engine stores it
+using Floats = std::vector<float>;  // interleaved complex, as the engine stores it
 using Cvec = std::vector<std::complex<double>>;
-enum class Kind { Forward, Inverse, Real }; // Real: the real-input routine, on the real parts
+enum class Kind { Forward, Inverse, Real };  // Real: the real-input routine, on the real parts
 const char* const kKindNames[] = {"forward", "inverse", "real"};
 void PrintTo(Kind kind, std::ostream* os) { *os << kKindNames[int(kind)]; }
 
 // The engine's transform of z into out (whose storage is reused). The real-input
 // routine gets the real parts of z, with garbage in the working half of each row slot.
-void engine(Kind kind, long w, long h, const Floats& z, Floats& out)
-{
-    if (kind != Kind::Real) {
-        out = z;
-        vf_ComplexFFT2D(out.data(), w, h, kind == Kind::Inverse ? -1 : +1, 0, h);
-        return;
-    }
-    out.assign(z.size(), w > 1 ? 7.5f : 0.0f);
-    for (long i = 0; i < w * h; ++i) out[std::size_t(2 * w * (i / w) + i % w)] = z[std::size_t(2 * i)];
-    vf_RealFFT2D(out.data(), w, h);
+void engine(Kind kind, long w, long h, const Floats& z, Floats& out) {
+  if (kind != Kind::Real) {
+    out = z;
+    vf_ComplexFFT2D(out.data(), w, h, kind == Kind::Inverse ? -1 : +1, 0, h);
+    return;
+  }
+  out.assign(z.size(), w > 1 ? 7.5f : 0.0f);
+  for (long i = 0; i < w * h; ++i) out[std::size_t(2 * w * (i / w) + i % w)] = z[std::size_t(2 * i)];
+  vf_RealFFT2D(out.data(), w, h);
 }
 
 // FFTW's forward transform of z in double precision (rows are the fast dimension, so
 // the plan is h x w), into Z.
-void fftwForward(long w, long h, const Floats& z, Cvec& Z)
-{
-    Z.resize(z.size() / 2);
-    for (std::size_t i = 0; i < Z.size(); ++i) Z[i] = {z[2 * i], z[2 * i + 1]};
-    auto* p = reinterpret_cast<fftw_complex*>(Z.data());
-    const fftw_plan plan = fftw_plan_dft_2d(int(h), int(w), p, p, FFTW_FORWARD, FFTW_ESTIMATE);
-    fftw_execute(plan);
-    fftw_destroy_plan(plan);
+void fftwForward(long w, long h, const Floats& z, Cvec& Z) {
+  Z.resize(z.size() / 2);
+  for (std::size_t i = 0; i < Z.size(); ++i) Z[i] = {z[2 * i], z[2 * i + 1]};
+  auto* p = reinterpret_cast<fftw_complex*>(Z.data());
+  const fftw_plan plan = fftw_plan_dft_2d(int(h), int(w), p, p, FFTW_FORWARD, FFTW_ESTIMATE);
+  fftw_execute(plan);
+  fftw_destroy_plan(plan);
 }
 
 // The oracle at (u, v), from Z = the forward transform of z: the unscaled inverse of z
 // is Z at the negated frequencies, the transform of Re z is the Hermitian part of Z.
-std::complex<double> oracle(Kind kind, const Cvec& Z, long w, long h, long u, long v)
-{
-    const std::complex<double> plus = Z[std::size_t(v * w + u)], minus = Z[std::size_t((h - v) % h * w + (w - u) % w)];
-    return kind == Kind::Forward ? plus : kind == Kind::Inverse ? minus : 0.5 * (plus + std::conj(minus));
+std::complex<double> oracle(Kind kind, const Cvec& Z, long w, long h, long u, long v) {
+  const std::complex<double> plus = Z[std::size_t(v * w + u)], minus = Z[std::size_t((h - v) % h * w + (w - u) % w)];
+  return kind == Kind::Forward ? plus : kind == Kind::Inverse ? minus : 0.5 * (plus + std::conj(minus));
 }
 
 // sqrt(sum |got - want|^2 / sum |want|^2) over the n values.
 template <class Got, class Want>
-double relativeRms(long n, Got got, Want want)
-{
-    double err = 0.0, energy = 0.0;
-    for (long i = 0; i < n; ++i) err += std::norm(got(i) - want(i)), energy += std::norm(want(i));
-    return std::sqrt(err / energy);
+double relativeRms(long n, Got got, Want want) {
+  double err = 0.0, energy = 0.0;
+  for (long i = 0; i < n; ++i) err += std::norm(got(i) - want(i)), energy += std::norm(want(i));
+  return std::sqrt(err / energy);
 }
 
 double tolerance(long w, long h) { return std::max(2e-6, 6e-9 * double(std::max(w, h))); }
 
 // Random complex values in [-1, 1), generated as one row so that width 1 keeps its
 // imaginary parts; imaginary parts zero when the kind is Real.
-Floats randomInput(Kind kind, long w, long h, std::uint32_t salt)
-{
-    Floats z = testArray(w * h, 1, salt);
-    for (std::size_t i = 1; kind == Kind::Real && i < z.size(); i += 2) z[i] = 0.0f;
-    return z;
+Floats randomInput(Kind kind, long w, long h, std::uint32_t salt) {
+  Floats z = testArray(w * h, 1, salt);
+  for (std::size_t i = 1; kind == Kind::Real && i < z.size(); i += 2) z[i] = 0.0f;
+  return z;
 }
 
 // ---- Against the oracle ----------------------------------------------------------
 
-std::vector<Size> oracleSizes()
-{
+std::vector<Size> oracleSizes() {
 #ifdef NDEBUG
-    bool full = true;
+  bool full = true;
 #else
-    bool full = false;
+  bool full = false;
 #endif
-    if (const char* env = std::getenv("VEXFILT_ORACLE_FULL")) full = std::string(env) != "0";
-    if (!full) // unoptimised builds: the large, degenerate and lopsided cases only
-        return {{2048, 2048}, {2048, 1}, {1, 2048}, {1024, 1024}, {256, 256}, {1, 1}, {2, 1}, {1, 2},
-                {8, 8}, {2048, 16}, {4, 1024}, {512, 64}, {32, 256}, {2, 2048}, {1024, 2}};
-    std::vector<Size> sizes;
-    for (long w = 1; w <= 2048; w *= 2)
-        for (long h = 1; h <= 2048; h *= 2) sizes.push_back({w, h});
-    return sizes;
+  if (const char* env = std::getenv("VEXFILT_ORACLE_FULL")) full = std::string(env) != "0";
+  if (!full)  // unoptimised builds: the large, degenerate and lopsided cases only
+    return {{2048, 2048}, {2048, 1}, {1, 2048}, {1024, 1024}, {256, 256}, {1, 1},   {2, 1},   {1, 2},
+            {8, 8},       {2048, 16}, {4, 1024}, {512, 64},   {32, 256},  {2, 2048}, {1024, 2}};
+  return engine_test::powerOfTwoPairs(2048);
 }
 
-class EngineOracle : public ::testing::TestWithParam<Size>
-{
-public:
-    static inline std::vector<std::pair<Size, std::array<double, 3>>> table;
-    static void TearDownTestSuite()
-    {
-        std::printf("relative RMS error against FFTW (double); bound max(2e-6, 6e-9 max(w, h))\n"
-                    "%11s %10s %10s %10s %10s\n", "size", "forward", "inverse", "real", "bound");
-        for (const auto& [size, err] : table) {
-            const std::string name = std::to_string(size.w) + "x" + std::to_string(size.h);
-            std::printf("%11s %10.3g %10.3g %10.3g %10.3g\n", name.c_str(), err[0], err[1], err[2],
-                        tolerance(size.w, size.h));
-        }
-        table.clear();
-        fftw_cleanup();
-    }
+class EngineOracle : public ::testing::TestWithParam<Size> {
+ public:
+  static void TearDownTestSuite() { fftw_cleanup(); }
 };
 
-TEST_P(EngineOracle, RelativeRmsErrorWithinBound)
-{
-    const long w = GetParam().w, h = GetParam().h; // not a structured binding: the lambdas capture them
-    static Floats out; // reused across sizes: fresh allocations of many megabytes are slow
-    static Cvec Z;
-    const Floats z = randomInput(Kind::Forward, w, h, std::uint32_t(3 * w + 17 * h));
-    fftwForward(w, h, z, Z);
-    std::array<double, 3> err{};
-    for (Kind kind : {Kind::Forward, Kind::Inverse, Kind::Real}) {
-        engine(kind, w, h, z, out);
-        const int k = int(kind);
-        err[k] = relativeRms(
-            w * h, [&](long i) { return std::complex<double>(out[std::size_t(2 * i)], out[std::size_t(2 * i + 1)]); },
-            [&](long i) { return oracle(kind, Z, w, h, i % w, i / w); });
-        EXPECT_LE(err[k], tolerance(w, h)) << kKindNames[k];
-        char text[32];
-        std::snprintf(text, sizeof text, "%.3g", err[k]);
-        RecordProperty(kKindNames[k], text);
-    }
-    table.push_back({GetParam(), err});
+TEST_P(EngineOracle, RelativeRmsErrorWithinBound) {
+  const long w = GetParam().w, h = GetParam().h;  // not a structured binding: the lambdas capture them
+  static Floats out;  // reused across sizes: fresh allocations of many megabytes are slow
+  static Cvec Z;
+  const Floats z = randomInput(Kind::Forward, w, h, std::uint32_t(3 * w + 17 * h));
+  fftwForward(w, h, z, Z);
+  for (Kind kind : {Kind::Forward, Kind::Inverse, Kind::Real}) {
+    engine(kind, w, h, z, out);
+    const double err = relativeRms(
+        w * h, [&](long i) { return std::complex<double>(out[std::size_t(2 * i)], out[std::size_t(2 * i + 1)]); },
+        [&](long i) { return oracle(kind, Z, w, h, i % w, i / w); });
+    EXPECT_LE(err, tolerance(w, h)) << kKindNames[int(kind)];
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(PowerOfTwoPairs, EngineOracle, ::testing::ValuesIn(oracleSizes()),
@@ -150,69 +118,65 @@ INSTANTIATE_TEST_SUITE_P(PowerOfTwoPairs, EngineOracle, ::testing::ValuesIn(orac
 // ---- Identities, on the engine and on the FFTW wrapper ------------------------------
 
 // The transform of z by the engine or by the oracle, in double.
-Cvec spectrum(bool byEngine, Kind kind, long w, long h, const Floats& z)
-{
-    Floats e;
-    Cvec Z, s(std::size_t(w * h));
-    byEngine ? engine(kind, w, h, z, e) : fftwForward(w, h, z, Z);
-    for (long i = 0; i < w * h; ++i)
-        s[std::size_t(i)] = byEngine ? std::complex<double>(e[std::size_t(2 * i)], e[std::size_t(2 * i + 1)])
-                                     : oracle(kind, Z, w, h, i % w, i / w);
-    return s;
+Cvec spectrum(bool byEngine, Kind kind, long w, long h, const Floats& z) {
+  Floats e;
+  Cvec Z, s(std::size_t(w * h));
+  byEngine ? engine(kind, w, h, z, e) : fftwForward(w, h, z, Z);
+  for (long i = 0; i < w * h; ++i)
+    s[std::size_t(i)] = byEngine ? std::complex<double>(e[std::size_t(2 * i)], e[std::size_t(2 * i + 1)])
+                                 : oracle(kind, Z, w, h, i % w, i / w);
+  return s;
 }
 
-double relativeRms(const Cvec& got, const Cvec& want)
-{
-    return relativeRms(long(got.size()), [&](long i) { return got[std::size_t(i)]; },
-                       [&](long i) { return want[std::size_t(i)]; });
+double relativeRms(const Cvec& got, const Cvec& want) {
+  return relativeRms(
+      long(got.size()), [&](long i) { return got[std::size_t(i)]; }, [&](long i) { return want[std::size_t(i)]; });
 }
 
 // exp(sign 2 pi i (u x0 / w + v y0 / h)), the kind's kernel, from the reduced angle.
-std::complex<double> ramp(Kind kind, long w, long h, long u, long v, long x0, long y0)
-{
-    const double turns = double(u * x0 % w) / double(w) + double(v * y0 % h) / double(h);
-    return std::polar(1.0, (kind == Kind::Inverse ? 2 : -2) * std::numbers::pi * turns);
+std::complex<double> ramp(Kind kind, long w, long h, long u, long v, long x0, long y0) {
+  const double turns = double(u * x0 % w) / double(w) + double(v * y0 % h) / double(h);
+  return std::polar(1.0, (kind == Kind::Inverse ? 2 : -2) * std::numbers::pi * turns);
 }
 
 using Identities = ::testing::TestWithParam<std::tuple<Kind, Size>>;
 
-TEST_P(Identities, ImpulseShiftLinearityParseval)
-{
-    const auto [kind, size] = GetParam();
-    const auto [w, h] = size;
-    const long n = w * h, x0 = (w - 1) * 5 / 7, y0 = (h - 1) * 2 / 3, sx = w / 4 + 1, sy = h * 3 / 8;
-    const double tol = tolerance(w, h);
-    const bool real = kind == Kind::Real;
-    const std::complex<double> a = real ? 0.75 : std::complex<double>(0.75, -0.5);
-    const std::complex<double> b = real ? -1.25 : std::complex<double>(-1.25, 0.375);
-    const Floats f = randomInput(kind, w, h, 101), g = randomInput(kind, w, h, 202);
-    Floats impulse(f.size()), shifted(f.size()), mixed(f.size());
-    Cvec phase(f.size() / 2), shiftRamp(f.size() / 2);
-    impulse[std::size_t(2 * (y0 * w + x0))] = 1.0f;
-    double energyIn = 0.0;
-    for (long y = 0; y < h; ++y)
-        for (long x = 0; x < w; ++x) {
-            const std::size_t i = std::size_t(y * w + x), j = std::size_t((y + sy) % h * w + (x + sx) % w);
-            const std::complex<double> fi(f[2 * i], f[2 * i + 1]), gi(g[2 * i], g[2 * i + 1]), m = a * fi + b * gi;
-            shifted[2 * j] = f[2 * i], shifted[2 * j + 1] = f[2 * i + 1];
-            mixed[2 * i] = float(m.real()), mixed[2 * i + 1] = float(m.imag());
-            phase[i] = ramp(kind, w, h, x, y, x0, y0); // here (x, y) stand for the frequencies (u, v)
-            shiftRamp[i] = ramp(kind, w, h, x, y, sx, sy);
-            energyIn += std::norm(fi);
-        }
-    for (bool byEngine : {true, false}) {
-        SCOPED_TRACE(byEngine ? "engine" : "FFTW");
-        EXPECT_LE(relativeRms(spectrum(byEngine, kind, w, h, impulse), phase), tol) << "impulse at " << x0 << "," << y0;
-        const Cvec F = spectrum(byEngine, kind, w, h, f), G = spectrum(byEngine, kind, w, h, g);
-        Cvec want(F.size());
-        for (std::size_t i = 0; i < want.size(); ++i) want[i] = F[i] * shiftRamp[i];
-        EXPECT_LE(relativeRms(spectrum(byEngine, kind, w, h, shifted), want), 2 * tol) << "shift " << sx << "," << sy;
-        for (std::size_t i = 0; i < want.size(); ++i) want[i] = a * F[i] + b * G[i];
-        EXPECT_LE(relativeRms(spectrum(byEngine, kind, w, h, mixed), want), 2 * tol) << "linearity";
-        double energyOut = 0.0;
-        for (const auto& c : F) energyOut += std::norm(c);
-        EXPECT_NEAR(energyOut / (double(n) * energyIn), 1.0, 2 * tol) << "Parseval";
+TEST_P(Identities, ImpulseShiftLinearityParseval) {
+  const auto [kind, size] = GetParam();
+  const auto [w, h] = size;
+  const long n = w * h, x0 = (w - 1) * 5 / 7, y0 = (h - 1) * 2 / 3, sx = w / 4 + 1, sy = h * 3 / 8;
+  const double tol = tolerance(w, h);
+  const bool real = kind == Kind::Real;
+  const std::complex<double> a = real ? 0.75 : std::complex<double>(0.75, -0.5);
+  const std::complex<double> b = real ? -1.25 : std::complex<double>(-1.25, 0.375);
+  const Floats f = randomInput(kind, w, h, 101), g = randomInput(kind, w, h, 202);
+  Floats impulse(f.size()), shifted(f.size()), mixed(f.size());
+  Cvec phase(f.size() / 2), shiftRamp(f.size() / 2);
+  impulse[std::size_t(2 * (y0 * w + x0))] = 1.0f;
+  double energyIn = 0.0;
+  for (long y = 0; y < h; ++y)
+    for (long x = 0; x < w; ++x) {
+      const std::size_t i = std::size_t(y * w + x), j = std::size_t((y + sy) % h * w + (x + sx) % w);
+      const std::complex<double> fi(f[2 * i], f[2 * i + 1]), gi(g[2 * i], g[2 * i + 1]), m = a * fi + b * gi;
+      shifted[2 * j] = f[2 * i], shifted[2 * j + 1] = f[2 * i + 1];
+      mixed[2 * i] = float(m.real()), mixed[2 * i + 1] = float(m.imag());
+      phase[i] = ramp(kind, w, h, x, y, x0, y0);  // here (x, y) stand for the frequencies (u, v)
+      shiftRamp[i] = ramp(kind, w, h, x, y, sx, sy);
+      energyIn += std::norm(fi);
     }
+  for (bool byEngine : {true, false}) {
+    SCOPED_TRACE(byEngine ? "engine" : "FFTW");
+    EXPECT_LE(relativeRms(spectrum(byEngine, kind, w, h, impulse), phase), tol) << "impulse at " << x0 << "," << y0;
+    const Cvec F = spectrum(byEngine, kind, w, h, f), G = spectrum(byEngine, kind, w, h, g);
+    Cvec want(F.size());
+    for (std::size_t i = 0; i < want.size(); ++i) want[i] = F[i] * shiftRamp[i];
+    EXPECT_LE(relativeRms(spectrum(byEngine, kind, w, h, shifted), want), 2 * tol) << "shift " << sx << "," << sy;
+    for (std::size_t i = 0; i < want.size(); ++i) want[i] = a * F[i] + b * G[i];
+    EXPECT_LE(relativeRms(spectrum(byEngine, kind, w, h, mixed), want), 2 * tol) << "linearity";
+    double energyOut = 0.0;
+    for (const auto& c : F) energyOut += std::norm(c);
+    EXPECT_NEAR(energyOut / (double(n) * energyIn), 1.0, 2 * tol) << "Parseval";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, Identities,
@@ -221,4 +185,4 @@ INSTANTIATE_TEST_SUITE_P(Sizes, Identities,
                                                               Size{32, 1}, Size{2, 128}, Size{256, 256},
                                                               Size{128, 512})));
 
-} // namespace
+}  // namespace

@@ -1,26 +1,24 @@
-// Forward and inverse transforms through the public API: sizes and layout,
-// pixel types, round trips, in-place reuse, stretching and saturation, side
-// outputs, offsets, bands, and the attention poll.
+// Forward and inverse transforms through the public API: sizes and layout, pixel
+// types, round trips, in-place reuse, stretching and saturation, side outputs,
+// offsets and bands. (Refusals: reliability/bad_input_test; polls and aborts:
+// reliability/abort_injection_test.)
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <complex>
-#include <functional>
 #include <numbers>
+#include <tuple>
+#include <utility>
 
 #include "support/buffer_helpers.h"
-#include "support/error_matchers.h"
 #include "support/images.h"
 #include "vexsys/attention.h"
 
 namespace {
 
-using Defs = vcFrequencyDefs;
-constexpr const char* kUninit = "FrequencyBuffer has not been initialized";
-
-// Every element of `b` against the naive DFT of `pixels` laid at the
-// top-left of a zero array of the buffer's size.
+// Every element of `b` against the naive DFT of the image laid at the top-left of a
+// zero array of the buffer's size.
 template <class T>
 void expectSpectrumOf(const vcFrequencyBuffer& b, const vcPelBuffer_const<T>& image) {
   const long W = b.width(), H = b.height();
@@ -53,39 +51,22 @@ void expectAll(const vcPelBuffer_const<T>& image, T value) {
     for (long x = 0; x < image.width(); ++x) ASSERT_EQ(image.get(x, y), value) << x << "," << y;
 }
 
-template <class A, class B>
-void expectSamePixels(const vcPelBuffer_const<A>& a, const vcPelBuffer_const<B>& b) {
-  ASSERT_EQ(a.width(), b.width());
-  ASSERT_EQ(a.height(), b.height());
-  for (long y = 0; y < a.height(); ++y)
-    for (long x = 0; x < a.width(); ++x) ASSERT_EQ(a.get(x, y), b.get(x, y)) << x << "," << y;
-}
-
 }  // namespace
 
 TEST(Forward, LayoutAndSizes) {
-  struct Case {
-    long w, h;
-  };
-  for (Case c : {Case{3, 5}, Case{1, 1}, Case{7, 1}, Case{1, 6}, Case{16, 4}, Case{5, 9}}) {
-    SCOPED_TRACE(testing::Message() << c.w << "x" << c.h);
-    vcPelBuffer<unsigned char> image = vftest::randomImage<unsigned char>(c.w, c.h, 255, 3);
+  for (auto [w, h, pw, ph] : {std::tuple{3L, 5L, 4L, 8L}, {1L, 1L, 1L, 1L}, {7L, 1L, 8L, 1L}, {1L, 6L, 1L, 8L},
+                              {16L, 4L, 16L, 4L}, {5L, 9L, 8L, 16L}}) {
+    SCOPED_TRACE(testing::Message() << w << "x" << h);
+    vcPelBuffer<unsigned char> image = vftest::randomImage<unsigned char>(w, h, 255, 3);
     vcFrequencyBuffer b;
     vfForwardFFT(image, b);
-    EXPECT_EQ(b.imageWidth(), c.w);
-    EXPECT_EQ(b.imageHeight(), c.h);
+    EXPECT_EQ(std::tuple(b.width(), b.height(), b.imageWidth(), b.imageHeight()), std::tuple(pw, ph, w, h));
     double sum = 0;
-    for (long y = 0; y < c.h; ++y)
-      for (long x = 0; x < c.w; ++x) sum += image.get(x, y);
-    EXPECT_EQ(b.getReal(0, 0, false), sum);
-    EXPECT_EQ(b.getImaginary(0, 0, false), 0.0);
+    for (long y = 0; y < h; ++y)
+      for (long x = 0; x < w; ++x) sum += image.get(x, y);
+    EXPECT_EQ(b.get(0, 0, false), vcPair<double>(sum, 0.0));
     expectSpectrumOf(b, image);
   }
-  vcPelBuffer<unsigned char> image = vftest::randomImage<unsigned char>(3, 5, 255);
-  vcFrequencyBuffer b;
-  vfForwardFFT(image, b);
-  EXPECT_EQ(b.width(), 4);
-  EXPECT_EQ(b.height(), 8);
 }
 
 TEST(Forward, PixelTypesEnterExactly) {
@@ -111,48 +92,27 @@ TEST(Forward, PixelTypesEnterExactly) {
     }
 }
 
-TEST(Forward, RefusalsLeaveTheResultAlone) {
-  vcFrequencyBuffer result = vftest::indexedBuffer(4, 4);
-  const vcFrequencyBuffer before = result;
-  vcPelBuffer<unsigned char> unbound, a(4, 4), b(4, 4), c(5, 4), huge(2049, 1);
-  b.offset(1, 0);
-  EXPECT_VF_ERROR(vfForwardFFT(unbound, result), Defs::UnboundWindow, nullptr);
-  EXPECT_VF_ERROR(vfForwardFFT(unbound, a, result), Defs::UnboundWindow, nullptr);
-  EXPECT_VF_ERROR(vfForwardFFT(a, unbound, result), Defs::UnboundWindow, nullptr);
-  const char* differ = "Real and Imaginary buffers must have the same size and offset.";
-  EXPECT_VF_ERROR(vfForwardFFT(a, b, result), Defs::InvalidSize, differ);
-  EXPECT_VF_ERROR(vfForwardFFT(a, c, result), Defs::InvalidSize, differ);
-  EXPECT_VF_ERROR(vfForwardFFT(huge, result), Defs::InvalidSize, "Width and Height must be no larger than 2048.");
-  EXPECT_VF_ERROR(vfForwardFFT(vcFrequencyBuffer(), result), Defs::Uninitialized, kUninit);
-  EXPECT_EQ(result, before);
-}
-
 TEST(Forward, OffsetAndStrideDoNotChangeTheArray) {
   vcPelBuffer<unsigned short> parent = vftest::randomImage<unsigned short>(40, 30, 4000, 9);
-  vcPelBuffer<unsigned short> window(parent, 5, 7, 20, 11);  // stride 40+, offset (5, 7)
-  vcPelBuffer<unsigned short> plain(20, 11);
+  vcPelBuffer<unsigned short> window(parent, 5, 7, 20, 11), plain(20, 11);  // window: stride 40+, offset (5, 7)
   for (long y = 0; y < 11; ++y)
     for (long x = 0; x < 20; ++x) plain.set(x, y, window.get(x, y));
   vcFrequencyBuffer fromWindow, fromPlain;
   vfForwardFFT(window, fromWindow);
   vfForwardFFT(plain, fromPlain);
-  EXPECT_EQ(fromWindow.offset(), vcPair<long>(5, 7));
-  EXPECT_EQ(fromPlain.offset(), vcPair<long>(0, 0));
+  EXPECT_EQ(std::pair(fromWindow.offset(), fromPlain.offset()), std::pair(vcPair<long>(5, 7), vcPair<long>(0, 0)));
   for (long y = 0; y < 16; ++y)
     for (long x = 0; x < 32; ++x) ASSERT_EQ(fromWindow.get(x, y, false), fromPlain.get(x, y, false));
   // ... and the inverse gives back the window's pixels at the window's place.
   vcPelBuffer<unsigned short> back;
   vfInverseFFT(fromWindow, back, false);
   EXPECT_EQ(back.offset(), vcPair<long>(5, 7));
-  expectSamePixels<unsigned short, unsigned short>(back, window);
+  EXPECT_TRUE(vftest::samePixels<unsigned short>(back, window));
 }
 
 TEST(Forward, BufferForwardIgnoresBandAndInverseFlag) {
-  vcFrequencyBuffer spectrum = vftest::indexedBuffer(8, 8);
-  vcFrequencyBuffer spatial;
+  vcFrequencyBuffer spectrum = vftest::indexedBuffer(8, 8), spatial, inPlace = spectrum, unused;
   vfInverseFFT(spectrum, spatial);
-  vcFrequencyBuffer inPlace = spectrum;
-  vcFrequencyBuffer unused;
   vfInverseFFT(inPlace, unused, true);
   ASSERT_TRUE(inPlace.inverseComputed());
   vcFrequencyBuffer again1, again2;
@@ -178,56 +138,43 @@ TEST(Inverse, RoundTripsEveryPixelType) {
 
   vcPelBuffer<unsigned char> out8;
   vcPelBuffer<unsigned short> out16;
-  vcPelBuffer<double> outD;
+  vcPelBuffer<double> outD, re, im;
   vfInverseFFT(b8, out8, false);
   vfInverseFFT(b16, out16, false, false);
   vfInverseFFT(bD, outD, false, false);
   EXPECT_EQ(b8, keep8);  // not in place: the spectrum stays
   EXPECT_EQ(out8.offset(), vcPair<long>(3, 0));
-  expectSamePixels<unsigned char, unsigned char>(out8, img8);
-  expectSamePixels<unsigned short, unsigned short>(out16, img16);
-  for (long y = 0; y < 3; ++y)
-    for (long x = 0; x < 50; ++x) EXPECT_NEAR(outD.get(x, y), imgD.get(x, y), 1e-3);
-
+  EXPECT_TRUE(vftest::samePixels<unsigned char>(out8, img8));
+  EXPECT_TRUE(vftest::samePixels<unsigned short>(out16, img16));
+  EXPECT_TRUE(vftest::samePixels<double>(outD, imgD, 1e-3));
   // The double pair gives the real image and a zero imaginary part.
-  vcPelBuffer<double> re, im;
   vfInverseFFT(bD, re, im);
-  for (long y = 0; y < 3; ++y)
-    for (long x = 0; x < 50; ++x) {
-      EXPECT_NEAR(re.get(x, y), imgD.get(x, y), 1e-3);
-      EXPECT_NEAR(im.get(x, y), 0.0, 1e-3);
-    }
+  EXPECT_TRUE(vftest::samePixels<double>(re, imgD, 1e-3));
+  EXPECT_TRUE(vftest::samePixels<double>(im, vcPelBuffer<double>(50, 3), 1e-3));
 }
 
 TEST(Inverse, InPlaceReuseWithoutTransformingAgain) {
   vcPelBuffer<unsigned char> image = vftest::randomImage<unsigned char>(64, 64, 255, 21);
   vcFrequencyBuffer b;
   vfForwardFFT(image, b);
-  vcPelBuffer<unsigned char> out;
+  vcPelBuffer<unsigned char> out, again;
   vfInverseFFT(b, out, false, true);
-  expectSamePixels<unsigned char, unsigned char>(out, image);
+  EXPECT_TRUE(vftest::samePixels<unsigned char>(out, image));
   EXPECT_TRUE(b.inverseComputed());
-  EXPECT_VF_ERROR(b.getReal(0, 0, false), Defs::InvalidBuffer,
-                  "Cannot access frequency data once inverse has been computed.");
 
-  // A second output re-reads the result: one poll for the pixels, one for
-  // the angle image, none for a transform.
+  // A second output re-reads the result: one poll for the pixels, one for the angle
+  // image, none for a transform.
   vcPelBuffer<double> magnitudes, angle;
   const long polls = vsys_attention_polls();
   vfInverseFFTAngle(b, magnitudes, angle, false, true);
   EXPECT_EQ(vsys_attention_polls() - polls, 2);
+  EXPECT_TRUE((vftest::samePixels<double, unsigned char>(magnitudes, image, 1e-3)));
   for (long y = 0; y < 64; ++y)
-    for (long x = 0; x < 64; ++x) {
-      ASSERT_NEAR(magnitudes.get(x, y), image.get(x, y), 1e-3);
-      if (image.get(x, y) > 0) {
-        ASSERT_NEAR(angle.get(x, y), 0.0, 1e-3 / image.get(x, y));
-      }
-    }
+    for (long x = 0; x < 64; ++x)
+      ASSERT_LE(std::abs(angle.get(x, y)) * image.get(x, y), 1e-3) << x << "," << y;
   // The const form re-reads too, and never clears the mark.
-  const vcFrequencyBuffer& constant = b;
-  vcPelBuffer<unsigned char> again;
-  vfInverseFFT(constant, again, false);
-  expectSamePixels<unsigned char, unsigned char>(again, image);
+  vfInverseFFT(std::as_const(b), again, false);
+  EXPECT_TRUE(vftest::samePixels<unsigned char>(again, image));
   EXPECT_TRUE(b.inverseComputed());
 }
 
@@ -246,30 +193,27 @@ TEST(Inverse, SaturationAndStretch) {
 
   // Stretching maps the darkest pixel to 0 and the brightest to the top.
   vcPelBuffer<unsigned char> image = vftest::randomImage<unsigned char>(20, 10, 40, 8);
+  for (long y = 0; y < 10; ++y)
+    for (long x = 0; x < 20; ++x) image.set(x, y, std::max<unsigned char>(image.get(x, y), 10));
   image.set(2, 3, 10);
   image.set(4, 5, 50);
-  for (long y = 0; y < 10; ++y)
-    for (long x = 0; x < 20; ++x)
-      if (image.get(x, y) < 10) image.set(x, y, 10);
   vcFrequencyBuffer b;
   vfForwardFFT(image, b);
   u8 = vcPelBuffer<unsigned char>();  // unbound: takes the result's size
   u16 = vcPelBuffer<unsigned short>();
   vfInverseFFT(b, u8, true);
   vfInverseFFT(b, u16, true);
-  EXPECT_EQ(u8.get(2, 3), 0);
-  EXPECT_EQ(u8.get(4, 5), 255);
-  EXPECT_EQ(u16.get(2, 3), 0);
   EXPECT_EQ(u16.get(4, 5), 65535);
   for (long y = 0; y < 10; ++y)
-    for (long x = 0; x < 20; ++x)
-      EXPECT_NEAR(u8.get(x, y), (image.get(x, y) - 10) * 255.0 / 40.0, 0.51) << x << "," << y;
-
+    for (long x = 0; x < 20; ++x) {
+      ASSERT_NEAR(u8.get(x, y), (image.get(x, y) - 10) * 255.0 / 40.0, 0.51) << x << "," << y;
+      ASSERT_TRUE(image.get(x, y) != 10 || u8.get(x, y) + u16.get(x, y) == 0) << x << "," << y;
+    }
   // Double outputs ignore stretch.
   vcPelBuffer<double> d1, d2;
   vfInverseFFT(b, d1, false);
   vfInverseFFT(b, d2, true);
-  expectSamePixels<double, double>(d1, d2);
+  EXPECT_TRUE(vftest::samePixels<double>(d1, d2));
 }
 
 TEST(Inverse, PixelLoopsRoundTiesToEvenAndWrapStretchedValues) {
@@ -280,8 +224,7 @@ TEST(Inverse, PixelLoopsRoundTiesToEvenAndWrapStretchedValues) {
   long rows = 1;
   vf_InverseFFTInline4(source, out8, &scratch, 1.0f, 6, 6, 6, &rows);
   EXPECT_EQ(rows, 0);
-  const unsigned char expected8[6] = {2, 4, 255, 255, 0, 0};
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(out8[i], expected8[i]) << i;
+  EXPECT_EQ(std::vector<int>(out8, out8 + 6), (std::vector<int>{2, 4, 255, 255, 0, 0}));
 
   // Stretched values are stored without clamping: -1 keeps its low bits.
   unsigned short out16[6] = {};
@@ -300,10 +243,7 @@ TEST(Inverse, PixelLoopsRoundTiesToEvenAndWrapStretchedValues) {
   vf_InverseFFTInline14(two, &mags[0][0], &quads[0][0], 0.5f, &scratch, 2, 2, 16, 8, &rows);
   EXPECT_EQ(mags[0][0], 0.5);
   EXPECT_EQ(mags[1][1], 2.5);
-  EXPECT_EQ(quads[0][0], 1);
-  EXPECT_EQ(quads[0][1], 2);
-  EXPECT_EQ(quads[1][0], 0);
-  EXPECT_EQ(quads[1][1], 2);
+  EXPECT_EQ((std::vector<int>{quads[0][0], quads[0][1], quads[1][0], quads[1][1]}), (std::vector<int>{1, 2, 0, 2}));
 }
 
 TEST(Inverse, AngleAndQuadrantImages) {
@@ -320,10 +260,8 @@ TEST(Inverse, AngleAndQuadrantImages) {
   EXPECT_EQ(angle.get(0, 0), std::numbers::pi);
   EXPECT_EQ(angle.get(1, 0), -std::numbers::pi / 2);
   EXPECT_EQ(angle.get(1, 1), -3 * std::numbers::pi / 4);
-  EXPECT_EQ(quadrant.get(0, 0), 1);
-  EXPECT_EQ(quadrant.get(1, 0), 2);
-  EXPECT_EQ(quadrant.get(0, 1), 0);
-  EXPECT_EQ(quadrant.get(1, 1), 3);
+  EXPECT_EQ((std::vector<int>{quadrant.get(0, 0), quadrant.get(1, 0), quadrant.get(0, 1), quadrant.get(1, 1)}),
+            (std::vector<int>{1, 2, 0, 3}));
 
   // Through an inverse: a negative DC gives code 1 everywhere, angle pi.
   vcFrequencyBuffer neg = dcSpectrum(4, 4, -2.0);
@@ -344,20 +282,12 @@ TEST(Inverse, AngleAndQuadrantImages) {
 }
 
 TEST(Inverse, BufferResultsAndBands) {
-  // A spectrum with non-zero rows only in the band [3, 5] of the centered
-  // frame (stored rows 7, 0 and 1 of 8).
+  // A spectrum with non-zero rows only in the band [3, 5] of the centered frame
+  // (stored rows 7, 0 and 1 of 8).
   vcFrequencyBuffer spectrum(8, 8);
   for (long y : {7L, 0L, 1L})
     for (long x = 0; x < 8; ++x) spectrum.put(x, y, vcPair<double>(x - y, 0.5 * x + y), false);
-  std::vector<unsigned char> bytes = vftest::store(spectrum);
-  for (int i = 0; i < 8; ++i) {
-    bytes[1 + 4 * 8 + i] = i == 0 ? 1 : 0;
-    bytes[1 + 5 * 8 + i] = i == 0 ? 3 : 0;
-    bytes[1 + 6 * 8 + i] = i == 0 ? 5 : 0;
-  }
-  vcFrequencyBuffer banded = vftest::load(bytes);
-  ASSERT_EQ(banded.masked(), 1);
-
+  const vcFrequencyBuffer banded = vftest::withBand(spectrum, 1, 3, 5);
   vcFrequencyBuffer plain, withBand;
   vfInverseFFT(spectrum, plain);
   vfInverseFFT(banded, withBand);
@@ -371,8 +301,8 @@ TEST(Inverse, BufferResultsAndBands) {
   vfInverseFFT(self, self, true);
   EXPECT_TRUE(self.inverseComputed());
   EXPECT_EQ(self.masked(), 0);
-  // In place into another: the source keeps its band and is marked; the
-  // result is a spectrum-state copy of the spatial array.
+  // In place into another: the source keeps its band and is marked; the result is a
+  // spectrum-state copy of the spatial array.
   vcFrequencyBuffer source = banded, result;
   vfInverseFFT(source, result, true);
   EXPECT_TRUE(source.inverseComputed());
@@ -381,7 +311,7 @@ TEST(Inverse, BufferResultsAndBands) {
   EXPECT_EQ(result, withBand);
 }
 
-TEST(Inverse, OutputImagesAndEmptyBuffers) {
+TEST(Inverse, OutputImages) {
   vcFrequencyBuffer b(100, 60);
   vcPelBuffer<unsigned char> out;
   vfInverseFFT(b, out, false);
@@ -397,51 +327,4 @@ TEST(Inverse, OutputImagesAndEmptyBuffers) {
   EXPECT_EQ(bound.offset(), vcPair<long>(2, 3));
   EXPECT_EQ(bound.get(1, 0), 7);  // position (3, 3): inside the 4 x 4 result
   EXPECT_EQ(bound.get(2, 0), 1);  // position (4, 3): outside it
-
-  // Empty buffers: refused by every form, outputs untouched.
-  vcFrequencyBuffer empty, result = dc;
-  vcPelBuffer<unsigned char> q, keep(3, 3);
-  vcPelBuffer<double> a, re, im;
-  vfPelSet<unsigned char>(keep, 9);
-  EXPECT_VF_ERROR(vfInverseFFT(empty, keep, false, true), Defs::Uninitialized, kUninit);
-  EXPECT_VF_ERROR(vfInverseFFTAngle(empty, keep, a, false), Defs::Uninitialized, kUninit);
-  EXPECT_VF_ERROR(vfInverseFFTQuadrant(empty, keep, q, false, false), Defs::Uninitialized, kUninit);
-  EXPECT_VF_ERROR(vfInverseFFT(empty, re, im), Defs::Uninitialized, kUninit);
-  EXPECT_VF_ERROR(vfInverseFFT(empty, result, true), Defs::Uninitialized, kUninit);
-  EXPECT_VF_ERROR(vf_ComputeAngleImage(empty, a), Defs::Uninitialized, kUninit);
-  expectAll<unsigned char>(keep, 9);
-  EXPECT_FALSE(a.isBound());
-  EXPECT_FALSE(q.isBound());
-  EXPECT_EQ(result, dc);
-}
-
-TEST(Transforms, AbortAtEveryPollLeavesCleanly) {
-  vcPelBuffer<unsigned char> image = vftest::randomImage<unsigned char>(40, 3, 255, 4);
-  image.offset(-2, 1);  // the quadrant copies poll too
-  auto forward = [&] {
-    vcFrequencyBuffer b;
-    vfForwardFFT(image, b);
-  };
-  vcFrequencyBuffer spectrum;
-  vfForwardFFT(image, spectrum);
-  auto inverse = [&] {
-    vcFrequencyBuffer copy = spectrum;
-    vcPelBuffer<unsigned char> out, quad;
-    vfInverseFFTQuadrant(copy, out, quad, true, true);
-  };
-  for (const std::function<void()>& op : {std::function<void()>(forward), std::function<void()>(inverse)}) {
-    const long before = vsys_attention_polls();
-    op();
-    const long n = vsys_attention_polls() - before;
-    ASSERT_GT(n, 1);
-    for (long k = 1; k <= n; ++k) {
-      vsys_fail_poll_after(k, VSYS_ABORTED);
-      EXPECT_THROW(op(), vcAbortRequested) << k;
-    }
-    vsys_fail_poll_after(0, 0);
-    EXPECT_NO_THROW(op());
-  }
-  vcPelBuffer<unsigned char> back;
-  vfInverseFFT(spectrum, back, false);
-  expectSamePixels<unsigned char, unsigned char>(back, image);
 }

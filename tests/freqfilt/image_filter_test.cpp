@@ -12,6 +12,7 @@
 namespace {
 using Defs = vcFrequencyDefs;
 const char* const kBufferEmpty = "FrequencyBuffer has not been initialized";
+const char* const kInverse = "Cannot access frequency data once inverse has been computed.";
 }  // namespace
 
 // Against a direct circular convolution of a 16 x 8 image with a 3 x 3
@@ -82,7 +83,12 @@ TEST(ImageFilter, RefusalsChangeNothing) {
   std::unique_ptr<vcFrequencyFilter> copy(f.clone());
   EXPECT_TRUE(dynamic_cast<vcFrequencyFilterImage&>(*copy) == f);
 
-  // A spectrum holding an in-place inverse is accepted but cannot multiply.
-  f.setImage(vftest::inverseComputedBuffer(64, 32));
-  EXPECT_VF_ERROR(f.apply(b), Defs::InvalidBuffer, "Cannot access frequency data once inverse has been computed.");
+  // A source holding an in-place inverse is refused (the two-buffer form has
+  // assigned it to the target by then); as the filter's spectrum it is accepted but
+  // cannot multiply.
+  vcFrequencyBuffer inverse = vftest::inverseComputedBuffer(64, 32), target;
+  EXPECT_VF_ERROR(f.apply(inverse), Defs::InvalidBuffer, kInverse);
+  EXPECT_VF_ERROR(f.apply(inverse, target), Defs::InvalidBuffer, kInverse);
+  f.setImage(inverse);
+  EXPECT_VF_ERROR(f.apply(b), Defs::InvalidBuffer, kInverse);
 }

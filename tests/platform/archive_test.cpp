@@ -204,36 +204,19 @@ TEST(ArchiveFileTest, RoundTripsAndReportsIOErrors) {
                vcArchive::IOError);
 }
 
-template <class Base, class E>
-bool caughtAs(const E& e) {
-  try {
-    throw e;
-  } catch (const Base&) {
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
-
 TEST(ArchiveErrorsTest, UnknownVersionCarriesTextAndNumber) {
+  static_assert(std::is_convertible_v<vcArchive::UnknownVersion*, vcArchive::Errors*> &&
+                std::is_convertible_v<vcArchive::Errors*, vcException*>);
   const vcArchive::UnknownVersion e("frame.cpp", 42), bare(nullptr, 0);
-  EXPECT_STREQ(e.text(), "frame.cpp");
-  EXPECT_EQ(e.number(), 42);
+  EXPECT_EQ(std::pair(std::string(e.text()), e.number()), std::pair(std::string("frame.cpp"), 42));
   EXPECT_NE(std::string(e.what()).find("frame.cpp"), std::string::npos);
-  EXPECT_EQ(bare.text(), nullptr);
-  EXPECT_EQ(bare.number(), 0);
-  EXPECT_TRUE(caughtAs<vcArchive::Errors>(e) && caughtAs<vcException>(e) && caughtAs<vcPersistent>(e) &&
-              caughtAs<std::exception>(e));
-
-  vcException* heap = new vcArchive::UnknownVersion("heap", 7);
+  EXPECT_EQ(std::pair(bare.text(), bare.number()), std::pair(static_cast<const char*>(nullptr), 0));
   try {
-    heap->suicideAndRethrow();
-    ADD_FAILURE() << "suicideAndRethrow returned";
+    (new vcArchive::UnknownVersion("heap", 7))->suicideAndRethrow();
+    ADD_FAILURE() << "returned";
   } catch (const vcArchive::UnknownVersion& copy) {
-    EXPECT_STREQ(copy.text(), "heap");
-    EXPECT_EQ(copy.number(), 7);
+    EXPECT_EQ(std::pair(std::string(copy.text()), copy.number()), std::pair(std::string("heap"), 7));
   }
-
   // Each archive error answers its own number.
   const std::set<long> numbers = {e.errorNumber(), vcArchive::EndOfData().errorNumber(),
                                   vcArchive::BadData().errorNumber(), vcArchive::UnknownClass().errorNumber(),

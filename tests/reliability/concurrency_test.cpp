@@ -7,10 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <string>
-#include <typeinfo>
 #include <memory>
+#include <string>
 #include <thread>
+#include <typeinfo>
 #include <vector>
 
 #include "filt/freqfilt.h"
@@ -94,12 +94,9 @@ TEST(Concurrency, TransformsOfDistinctBuffers) {
   for (std::size_t i = 0; i < kThreads; ++i) {
     EXPECT_EQ(forward[i], wantForward);
     EXPECT_EQ(inPlace[i], wantInPlace);
-    for (long y = 0; y < 128; y += 7)
-      for (long x = 0; x < 256; x += 5) {
-        ASSERT_EQ(magnitude[i].get(x, y), wantMagnitude.get(x, y));
-        ASSERT_EQ(angle[i].get(x, y), wantAngle.get(x, y));
-        ASSERT_EQ(pixels[i].get(x, y), wantPixels.get(x, y));
-      }
+    EXPECT_TRUE(vftest::samePixels<double>(magnitude[i], wantMagnitude));
+    EXPECT_TRUE(vftest::samePixels<double>(angle[i], wantAngle));
+    EXPECT_TRUE(vftest::samePixels<unsigned char>(pixels[i], wantPixels));
   }
 }
 
