@@ -22,17 +22,23 @@
 
 enum class Op { complexForward, complexInverse, realForward, inverseU8, gaborPipeline, bandPassPipeline };
 
-inline constexpr Op kOps[] = {Op::complexForward, Op::complexInverse,   Op::realForward,
-                              Op::inverseU8,      Op::gaborPipeline,    Op::bandPassPipeline};
+inline constexpr Op kOps[] = {Op::complexForward, Op::complexInverse, Op::realForward,
+                              Op::inverseU8,      Op::gaborPipeline,  Op::bandPassPipeline};
 
 inline const char* opName(Op op) {
   switch (op) {
-    case Op::complexForward: return "complex_forward";
-    case Op::complexInverse: return "complex_inverse";
-    case Op::realForward: return "real_forward";
-    case Op::inverseU8: return "inverse_u8";
-    case Op::gaborPipeline: return "gabor_pipeline";
-    case Op::bandPassPipeline: return "bandpass_pipeline";
+    case Op::complexForward:
+      return "complex_forward";
+    case Op::complexInverse:
+      return "complex_inverse";
+    case Op::realForward:
+      return "real_forward";
+    case Op::inverseU8:
+      return "inverse_u8";
+    case Op::gaborPipeline:
+      return "gabor_pipeline";
+    case Op::bandPassPipeline:
+      return "bandpass_pipeline";
   }
   return "?";
 }
@@ -45,12 +51,18 @@ inline bool producesPixels(Op op) {
 // The inputs an operation reads beyond the scene (inputs.h).
 inline unsigned needOf(Op op) {
   switch (op) {
-    case Op::complexForward: return kNeedComplex;
-    case Op::complexInverse: return kNeedSpectrum;
-    case Op::realForward: return 0;
-    case Op::inverseU8: return kNeedSpectrum;
-    case Op::gaborPipeline: return kNeedGabor;
-    case Op::bandPassPipeline: return kNeedBandPass;
+    case Op::complexForward:
+      return kNeedComplex;
+    case Op::complexInverse:
+      return kNeedSpectrum;
+    case Op::realForward:
+      return 0;
+    case Op::inverseU8:
+      return kNeedSpectrum;
+    case Op::gaborPipeline:
+      return kNeedGabor;
+    case Op::bandPassPipeline:
+      return kNeedBandPass;
   }
   return kNeedAll;
 }

@@ -43,8 +43,12 @@ struct FftwFree {
 using ComplexArray = std::unique_ptr<fftwf_complex[], FftwFree>;
 using RealArray = std::unique_ptr<float[], FftwFree>;
 
-ComplexArray complexArray(long n) { return ComplexArray(fftwf_alloc_complex(static_cast<std::size_t>(n))); }
-RealArray realArray(long n) { return RealArray(fftwf_alloc_real(static_cast<std::size_t>(n))); }
+ComplexArray complexArray(long n) {
+  return ComplexArray(fftwf_alloc_complex(static_cast<std::size_t>(n)));
+}
+RealArray realArray(long n) {
+  return RealArray(fftwf_alloc_real(static_cast<std::size_t>(n)));
+}
 
 struct Plan {
   fftwf_plan plan = nullptr;
@@ -154,7 +158,9 @@ void absToPixels(const float* x, long n, float k, unsigned char* out) {
   for (long i = 0; i < n; ++i) out[i] = toPixel(std::fabs(x[i]) * k);
 }
 
-float scale(Shape s) { return 1.0f / static_cast<float>(s.width * s.height); }
+float scale(Shape s) {
+  return 1.0f / static_cast<float>(s.width * s.height);
+}
 
 // Reports how far a case's output is from the library's: complex values, or W x H pixels.
 void check(benchmark::State& state, Shape s, Op op, const fftwf_complex* values) {
@@ -187,7 +193,8 @@ void complexCase(benchmark::State& state, Shape s) {
   ComplexArray out = complexArray(s.width * s.height);
   fftwf_complex* input = forward ? side.complexInput.get() : side.spectrum.get();
   const fftwf_plan plan = forward ? side.forward.plan : side.backward.plan;
-  measure(state, s, op, [&] { fftwf_execute_dft(plan, input, out.get()); }, out.get());
+  measure(
+      state, s, op, [&] { fftwf_execute_dft(plan, input, out.get()); }, out.get());
 }
 
 void realForwardCase(benchmark::State& state, Shape s) {
@@ -223,7 +230,8 @@ void inverseU8Case(benchmark::State& state, Shape s) {
   const float k = scale(s);
   auto run = [&] {
     for (long y = 0; y < H; ++y)
-      std::memcpy(half.get() + y * hw, side.spectrum.get() + y * W, static_cast<std::size_t>(hw) * sizeof(fftwf_complex));
+      std::memcpy(half.get() + y * hw, side.spectrum.get() + y * W,
+                  static_cast<std::size_t>(hw) * sizeof(fftwf_complex));
     fftwf_execute_dft_c2r(side.c2r.plan, half.get(), real.get());
     absToPixels(real.get(), W * H, k, out.data());
   };
@@ -281,12 +289,18 @@ void bandPassPipelineCase(benchmark::State& state, Shape s) {
 
 CaseFn fftwCase(Op op) {
   switch (op) {
-    case Op::complexForward: return complexCase<true>;
-    case Op::complexInverse: return complexCase<false>;
-    case Op::realForward: return realForwardCase;
-    case Op::inverseU8: return inverseU8Case;
-    case Op::gaborPipeline: return gaborPipelineCase;
-    case Op::bandPassPipeline: return bandPassPipelineCase;
+    case Op::complexForward:
+      return complexCase<true>;
+    case Op::complexInverse:
+      return complexCase<false>;
+    case Op::realForward:
+      return realForwardCase;
+    case Op::inverseU8:
+      return inverseU8Case;
+    case Op::gaborPipeline:
+      return gaborPipelineCase;
+    case Op::bandPassPipeline:
+      return bandPassPipelineCase;
   }
   return nullptr;
 }

@@ -118,12 +118,18 @@ void pipelineCase(benchmark::State& state, Shape s) {
 
 CaseFn opencvCase(Op op) {
   switch (op) {
-    case Op::complexForward: return complexCase<true>;
-    case Op::complexInverse: return complexCase<false>;
-    case Op::realForward: return realForwardCase;
-    case Op::inverseU8: return inverseU8Case;
-    case Op::gaborPipeline: return pipelineCase<true>;
-    case Op::bandPassPipeline: return pipelineCase<false>;
+    case Op::complexForward:
+      return complexCase<true>;
+    case Op::complexInverse:
+      return complexCase<false>;
+    case Op::realForward:
+      return realForwardCase;
+    case Op::inverseU8:
+      return inverseU8Case;
+    case Op::gaborPipeline:
+      return pipelineCase<true>;
+    case Op::bandPassPipeline:
+      return pipelineCase<false>;
   }
   return nullptr;
 }

@@ -13,9 +13,15 @@
 
 namespace {
 
-void complexForward(const Inputs& in, vcFrequencyBuffer& out) { vfForwardFFT(in.complexInput, out); }
-void complexInverse(const Inputs& in, vcFrequencyBuffer& out) { vfInverseFFT(in.spectrum, out); }
-void realForward(const Inputs& in, vcFrequencyBuffer& out) { vfForwardFFT<unsigned char>(in.image, out); }
+void complexForward(const Inputs& in, vcFrequencyBuffer& out) {
+  vfForwardFFT(in.complexInput, out);
+}
+void complexInverse(const Inputs& in, vcFrequencyBuffer& out) {
+  vfInverseFFT(in.spectrum, out);
+}
+void realForward(const Inputs& in, vcFrequencyBuffer& out) {
+  vfForwardFFT<unsigned char>(in.image, out);
+}
 void inverseU8(const Inputs& in, vcPelBuffer<unsigned char>& out) {
   vfInverseFFT<unsigned char>(in.spectrum, out, false);
 }
@@ -90,12 +96,24 @@ Reference compute(const Inputs& in, Op op) {
   vcFrequencyBuffer buffer;
   vcPelBuffer<unsigned char> image;
   switch (op) {
-    case Op::complexForward: complexForward(in, buffer); break;
-    case Op::complexInverse: complexInverse(in, buffer); break;
-    case Op::realForward: realForward(in, buffer); break;
-    case Op::inverseU8: inverseU8(in, image); break;
-    case Op::gaborPipeline: pipeline(in, in.gabor, buffer, image); break;
-    case Op::bandPassPipeline: pipeline(in, in.bandPass, buffer, image); break;
+    case Op::complexForward:
+      complexForward(in, buffer);
+      break;
+    case Op::complexInverse:
+      complexInverse(in, buffer);
+      break;
+    case Op::realForward:
+      realForward(in, buffer);
+      break;
+    case Op::inverseU8:
+      inverseU8(in, image);
+      break;
+    case Op::gaborPipeline:
+      pipeline(in, in.gabor, buffer, image);
+      break;
+    case Op::bandPassPipeline:
+      pipeline(in, in.bandPass, buffer, image);
+      break;
   }
   if (producesPixels(op))
     r.pixels = pixelsOf(image);
@@ -108,12 +126,18 @@ Reference compute(const Inputs& in, Op op) {
 
 CaseFn vexfiltCase(Op op) {
   switch (op) {
-    case Op::complexForward: return bufferCase<complexForward, Op::complexForward>;
-    case Op::complexInverse: return bufferCase<complexInverse, Op::complexInverse>;
-    case Op::realForward: return bufferCase<realForward, Op::realForward>;
-    case Op::inverseU8: return inverseU8Case;
-    case Op::gaborPipeline: return pipelineCase<true>;
-    case Op::bandPassPipeline: return pipelineCase<false>;
+    case Op::complexForward:
+      return bufferCase<complexForward, Op::complexForward>;
+    case Op::complexInverse:
+      return bufferCase<complexInverse, Op::complexInverse>;
+    case Op::realForward:
+      return bufferCase<realForward, Op::realForward>;
+    case Op::inverseU8:
+      return inverseU8Case;
+    case Op::gaborPipeline:
+      return pipelineCase<true>;
+    case Op::bandPassPipeline:
+      return pipelineCase<false>;
   }
   return nullptr;
 }

@@ -8,7 +8,9 @@
 #include "cases.h"
 #include "memory_probe.h"
 
-bool checkingOutputs() { return !measuringMemory(); }
+bool checkingOutputs() {
+  return !measuringMemory();
+}
 
 void reportDifference(benchmark::State& state, Shape shape, Op op, const float* values) {
   const std::vector<float>& ref = vexfiltReference(shape, op).values;

@@ -36,8 +36,7 @@ class Noise {
 // cosine per pixel, which at 2048 x 2048 would dominate making the inputs.
 class Grating {
  public:
-  Grating(Shape s, double frequency, double angle)
-      : cx_(s.width), sx_(s.width), cy_(s.height), sy_(s.height) {
+  Grating(Shape s, double frequency, double angle) : cx_(s.width), sx_(s.width), cy_(s.height), sy_(s.height) {
     const double w = 2.0 * std::numbers::pi * frequency;
     for (long x = 0; x < s.width; ++x) {
       cx_[x] = std::cos(w * std::cos(angle) * static_cast<double>(x));

@@ -51,10 +51,10 @@ struct Inputs {
 
 // The parts of Inputs beyond the scene, for inputsFor's `need`.
 enum : unsigned {
-  kNeedComplex = 1,    // complexInput, complexValues
-  kNeedSpectrum = 2,   // spectrum, spectrumValues
-  kNeedGabor = 4,      // gabor, gaborMask
-  kNeedBandPass = 8,   // bandPass, bandPassMask
+  kNeedComplex = 1,   // complexInput, complexValues
+  kNeedSpectrum = 2,  // spectrum, spectrumValues
+  kNeedGabor = 4,     // gabor, gaborMask
+  kNeedBandPass = 8,  // bandPass, bandPassMask
   kNeedAll = 15
 };
 

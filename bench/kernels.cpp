@@ -132,7 +132,8 @@ void registerAll() {
     for (long n : {256L, 1024L, 2048L})
       add("engine/complex_forward/" + name + "/" + std::to_string(n) + "x" + std::to_string(n),
           [=](benchmark::State& s) { engineCase(s, false, n, n, level); });
-    add("engine/real_forward/" + name + "/2048x2048", [=](benchmark::State& s) { engineCase(s, true, 2048, 2048, level); });
+    add("engine/real_forward/" + name + "/2048x2048",
+        [=](benchmark::State& s) { engineCase(s, true, 2048, 2048, level); });
     add("pixels/" + name + "/2048x2048", [=](benchmark::State& s) { pixelCase(s, level); });
     add("arithmetic/multiply/" + name + "/2048x2048", [=](benchmark::State& s) { multiplyCase(s, level); });
   }

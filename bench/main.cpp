@@ -34,15 +34,13 @@ void registerAll() {
         const std::string name = std::string(impl.name) + "/" + opName(op) + "/" + std::to_string(shape.width) + "x" +
                                  std::to_string(shape.height);
         const CaseFn fn = impl.caseFor(op);
-        benchmark::RegisterBenchmark(name.c_str(),
-                                     [fn, shape](benchmark::State& state) {
-                                       try {
-                                         fn(state, shape);
-                                       } catch (const std::exception& e) {
-                                         state.SkipWithError(e.what());
-                                       }
-                                     })
-            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(name.c_str(), [fn, shape](benchmark::State& state) {
+          try {
+            fn(state, shape);
+          } catch (const std::exception& e) {
+            state.SkipWithError(e.what());
+          }
+        })->Unit(benchmark::kMillisecond);
       }
 }
 

@@ -24,9 +24,9 @@ vc_Instantiator vcFrequencyDefs::BadCoord::sExemplar(typeid(vcFrequencyDefs::Bad
 
 vc_Instantiator vcFrequencyFilterGabor::sExemplar(typeid(vcFrequencyFilterGabor), &vcFrequencyFilterGabor::make);
 vc_Instantiator vcFrequencyFilterGaborReject::sExemplar(typeid(vcFrequencyFilterGaborReject),
-                                                       &vcFrequencyFilterGaborReject::make);
+                                                        &vcFrequencyFilterGaborReject::make);
 vc_Instantiator vcFrequencyFilterBandPass::sExemplar(typeid(vcFrequencyFilterBandPass),
-                                                    &vcFrequencyFilterBandPass::make);
+                                                     &vcFrequencyFilterBandPass::make);
 vc_Instantiator vcFrequencyFilterBandReject::sExemplar(typeid(vcFrequencyFilterBandReject),
-                                                      &vcFrequencyFilterBandReject::make);
+                                                       &vcFrequencyFilterBandReject::make);
 vc_Instantiator vcFrequencyFilterImage::sExemplar(typeid(vcFrequencyFilterImage), &vcFrequencyFilterImage::make);

@@ -36,8 +36,8 @@ inline void require(bool ok, const char* what) {
 template <class T>
 struct Open : T {
   using Base = T;
-  using T::T;
   using T::dispatchSerialize;
+  using T::T;
 };
 
 template <class T>
@@ -80,11 +80,16 @@ inline constexpr unsigned kFilterClasses = 5;
 template <class Visit>
 void withFilterClass(unsigned index, Visit visit) {
   switch (index % kFilterClasses) {
-    case 0: return visit(Open<vcFrequencyFilterBandPass>());
-    case 1: return visit(Open<vcFrequencyFilterBandReject>());
-    case 2: return visit(Open<vcFrequencyFilterGabor>());
-    case 3: return visit(Open<vcFrequencyFilterGaborReject>());
-    default: return visit(Open<vcFrequencyFilterImage>());
+    case 0:
+      return visit(Open<vcFrequencyFilterBandPass>());
+    case 1:
+      return visit(Open<vcFrequencyFilterBandReject>());
+    case 2:
+      return visit(Open<vcFrequencyFilterGabor>());
+    case 3:
+      return visit(Open<vcFrequencyFilterGaborReject>());
+    default:
+      return visit(Open<vcFrequencyFilterImage>());
   }
 }
 
@@ -93,12 +98,18 @@ inline constexpr unsigned kErrorClasses = 6;
 template <class Visit>
 void withErrorClass(unsigned index, Visit visit) {
   switch (index % kErrorClasses) {
-    case 0: return visit(Open<Defs::InvalidArgument>());
-    case 1: return visit(Open<Defs::Uninitialized>());
-    case 2: return visit(Open<Defs::InvalidSize>());
-    case 3: return visit(Open<Defs::UnboundWindow>());
-    case 4: return visit(Open<Defs::InvalidBuffer>());
-    default: return visit(Open<Defs::BadCoord>());
+    case 0:
+      return visit(Open<Defs::InvalidArgument>());
+    case 1:
+      return visit(Open<Defs::Uninitialized>());
+    case 2:
+      return visit(Open<Defs::InvalidSize>());
+    case 3:
+      return visit(Open<Defs::UnboundWindow>());
+    case 4:
+      return visit(Open<Defs::InvalidBuffer>());
+    default:
+      return visit(Open<Defs::BadCoord>());
   }
 }
 
@@ -143,7 +154,9 @@ vcPair<long> filterSize(const F& f) {
   }
 }
 
-inline bool isBufferSize(long v) { return v >= 1 && v <= 2048 && (v & (v - 1)) == 0; }
+inline bool isBufferSize(long v) {
+  return v >= 1 && v <= 2048 && (v & (v - 1)) == 0;
+}
 
 // A record may claim `initialized` without coefficients, a state nothing but
 // loading produces; copying such a filter makes it Empty (assignment from a

@@ -75,10 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   require(object != nullptr, "loadObject returns an object or throws");
   vcPersistent& o = *object;
-  const bool known = checkFilter<vcFrequencyFilterBandPass>(o) ||
-                     checkFilter<vcFrequencyFilterBandReject>(o) ||
-                     checkFilter<vcFrequencyFilterGabor>(o) ||
-                     checkFilter<vcFrequencyFilterGaborReject>(o) ||
+  const bool known = checkFilter<vcFrequencyFilterBandPass>(o) || checkFilter<vcFrequencyFilterBandReject>(o) ||
+                     checkFilter<vcFrequencyFilterGabor>(o) || checkFilter<vcFrequencyFilterGaborReject>(o) ||
                      checkFilter<vcFrequencyFilterImage>(o) || checkError<Defs::InvalidArgument>(o) ||
                      checkError<Defs::Uninitialized>(o) || checkError<Defs::InvalidSize>(o) ||
                      checkError<Defs::UnboundWindow>(o) || checkError<Defs::InvalidBuffer>(o) ||

@@ -29,7 +29,7 @@ inline void store(float* p, __m256d low, __m256d high) {
 
 // (x u - y v, u y + v x) of two elements: a = (x0 y0 x1 y1), r = (u0 v0 u1 v1).
 inline __m256d product(__m256d a, __m256d r) {
-  const __m256d xu = _mm256_mul_pd(a, r);                      // x0u0 y0v0 x1u1 y1v1
+  const __m256d xu = _mm256_mul_pd(a, r);                          // x0u0 y0v0 x1u1 y1v1
   const __m256d uy = _mm256_mul_pd(r, _mm256_permute_pd(a, 0x5));  // u0y0 v0x0 u1y1 v1x1
   return _mm256_blend_pd(_mm256_hsub_pd(xu, uy), _mm256_hadd_pd(xu, uy), 0xA);
 }
@@ -79,6 +79,8 @@ void multiply(const float* a, float* r, long count) {
 
 }  // namespace
 
-vc_ArithmeticKernels vf_ArithmeticKernelsAvx2() { return {add, subtract, multiply}; }
+vc_ArithmeticKernels vf_ArithmeticKernelsAvx2() {
+  return {add, subtract, multiply};
+}
 
 #endif  // __x86_64__

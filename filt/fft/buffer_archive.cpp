@@ -13,7 +13,9 @@ namespace {
 
 constexpr long kMaxSize = 2048;
 
-bool isSupportedSize(long v) { return v >= 1 && v <= kMaxSize && (v & (v - 1)) == 0; }
+bool isSupportedSize(long v) {
+  return v >= 1 && v <= kMaxSize && (v & (v - 1)) == 0;
+}
 
 }  // namespace
 

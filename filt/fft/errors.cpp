@@ -27,28 +27,32 @@ void vcFrequencyDefs::Errors::serialize_(vcArchive& ar, unsigned char version) {
 // level of the archive record checks its own version byte, so a bad byte of
 // the concrete class is reported with its qualified name.
 
-#define VEXFILT_DEFINE_ERROR(Name, Number)                                                \
-  vcFrequencyDefs::Name::Name(const char* message) : Errors(message) {}                  \
-  vcFrequencyDefs::Name::Name(const Name& other) = default;                               \
-  vcFrequencyDefs::Name& vcFrequencyDefs::Name::operator=(const Name& other) = default;   \
-  vcFrequencyDefs::Name::~Name() = default;                                               \
-  long vcFrequencyDefs::Name::errorNumber() const { return Number; }                      \
-  void vcFrequencyDefs::Name::suicideAndRethrow() {                                       \
-    Name copy(*this);                                                                     \
-    delete this;                                                                          \
-    throw copy;                                                                           \
-  }                                                                                       \
-  vcPersistent* vcFrequencyDefs::Name::make() { return new Name(); }                      \
-  void vcFrequencyDefs::Name::dispatchSerialize(vcArchive& ar) {                          \
-    if (vcPersistent::haveVisited(this, sizeof(Name))) return;                            \
-    unsigned char version = 0;                                                            \
-    ar || version;                                                                        \
-    serialize_(ar, version);                                                              \
-    vcPersistent::setVisited(this, sizeof(Name));                                         \
-  }                                                                                       \
-  void vcFrequencyDefs::Name::serialize_(vcArchive& ar, unsigned char version) {          \
-    if (version != 0) throw vcArchive::UnknownVersion("vcFrequencyDefs::" #Name, 0);      \
-    Errors::dispatchSerialize(ar);                                                        \
+#define VEXFILT_DEFINE_ERROR(Name, Number)                                              \
+  vcFrequencyDefs::Name::Name(const char* message) : Errors(message) {}                 \
+  vcFrequencyDefs::Name::Name(const Name& other) = default;                             \
+  vcFrequencyDefs::Name& vcFrequencyDefs::Name::operator=(const Name& other) = default; \
+  vcFrequencyDefs::Name::~Name() = default;                                             \
+  long vcFrequencyDefs::Name::errorNumber() const {                                     \
+    return Number;                                                                      \
+  }                                                                                     \
+  void vcFrequencyDefs::Name::suicideAndRethrow() {                                     \
+    Name copy(*this);                                                                   \
+    delete this;                                                                        \
+    throw copy;                                                                         \
+  }                                                                                     \
+  vcPersistent* vcFrequencyDefs::Name::make() {                                         \
+    return new Name();                                                                  \
+  }                                                                                     \
+  void vcFrequencyDefs::Name::dispatchSerialize(vcArchive& ar) {                        \
+    if (vcPersistent::haveVisited(this, sizeof(Name))) return;                          \
+    unsigned char version = 0;                                                          \
+    ar || version;                                                                      \
+    serialize_(ar, version);                                                            \
+    vcPersistent::setVisited(this, sizeof(Name));                                       \
+  }                                                                                     \
+  void vcFrequencyDefs::Name::serialize_(vcArchive& ar, unsigned char version) {        \
+    if (version != 0) throw vcArchive::UnknownVersion("vcFrequencyDefs::" #Name, 0);    \
+    Errors::dispatchSerialize(ar);                                                      \
   }
 
 VEXFILT_DEFINE_ERROR(InvalidArgument, 0x10006300)

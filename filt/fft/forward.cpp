@@ -116,7 +116,9 @@ void vf_ForwardFFT(const vcPelBuffer_const<unsigned char>& image, vcFrequencyBuf
 void vf_ForwardFFT(const vcPelBuffer_const<unsigned short>& image, vcFrequencyBuffer& result) {
   forwardImage(image, result);
 }
-void vf_ForwardFFT(const vcPelBuffer_const<double>& image, vcFrequencyBuffer& result) { forwardImage(image, result); }
+void vf_ForwardFFT(const vcPelBuffer_const<double>& image, vcFrequencyBuffer& result) {
+  forwardImage(image, result);
+}
 
 void vf_ForwardFFT(const vcPelBuffer_const<unsigned char>& re, const vcPelBuffer_const<unsigned char>& im,
                    vcFrequencyBuffer& result) {

@@ -19,14 +19,18 @@ long paddedSize(long n) {
   return p;
 }
 
-bool isPowerOfTwo(long v) { return v > 0 && (v & (v - 1)) == 0; }
+bool isPowerOfTwo(long v) {
+  return v > 0 && (v & (v - 1)) == 0;
+}
 
 float* firstAligned(std::vector<float>& storage) {
   const auto address = reinterpret_cast<std::uintptr_t>(storage.data());
   return reinterpret_cast<float*>((address + 15) & ~std::uintptr_t{15});
 }
 
-std::size_t floatCount(long width, long height) { return 2 * static_cast<std::size_t>(width) * static_cast<std::size_t>(height); }
+std::size_t floatCount(long width, long height) {
+  return 2 * static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+}
 
 }  // namespace
 
@@ -38,7 +42,8 @@ vcFrequencyBuffer::vcFrequencyBuffer(long width, long height) {
   offset_ = vcPair<long>(0, 0);
 }
 
-vcFrequencyBuffer::vcFrequencyBuffer(const vcPelBuffer_const<double>& real, const vcPelBuffer_const<double>& imaginary) {
+vcFrequencyBuffer::vcFrequencyBuffer(const vcPelBuffer_const<double>& real,
+                                     const vcPelBuffer_const<double>& imaginary) {
   if (!real.isBound()) throw vcFrequencyDefs::UnboundWindow();
   if (!imaginary.isBound()) throw vcFrequencyDefs::UnboundWindow();
   if (real.height() != imaginary.height() || real.width() != imaginary.width() || real.offset() != imaginary.offset())
@@ -60,7 +65,9 @@ vcFrequencyBuffer::vcFrequencyBuffer(const vcPelBuffer_const<double>& real, cons
   vf_ZeroPad(imageWidth_, imageHeight_, width_, height_, data_);
 }
 
-vcFrequencyBuffer::vcFrequencyBuffer(const vcFrequencyBuffer& source) { *this = source; }
+vcFrequencyBuffer::vcFrequencyBuffer(const vcFrequencyBuffer& source) {
+  *this = source;
+}
 
 vcFrequencyBuffer::vcFrequencyBuffer(const vcFrequencyBuffer& source, long width, long height) {
   if (width <= 1) throw vcFrequencyDefs::InvalidSize(vf_msg::kCopiedWidthSmall);
@@ -101,7 +108,9 @@ vcFrequencyBuffer::vcFrequencyBuffer(const vcFrequencyBuffer& source, long width
   }
 }
 
-vcFrequencyBuffer::vcFrequencyBuffer(vcFrequencyBuffer&& other) noexcept { *this = std::move(other); }
+vcFrequencyBuffer::vcFrequencyBuffer(vcFrequencyBuffer&& other) noexcept {
+  *this = std::move(other);
+}
 
 vcFrequencyBuffer::~vcFrequencyBuffer() = default;
 
@@ -196,9 +205,13 @@ vcPair<double> vcFrequencyBuffer::get(long x, long y, bool centered) const {
   return vcPair<double>(e[0], e[1]);
 }
 
-double vcFrequencyBuffer::getReal(long x, long y, bool centered) const { return element(x, y, centered)[0]; }
+double vcFrequencyBuffer::getReal(long x, long y, bool centered) const {
+  return element(x, y, centered)[0];
+}
 
-double vcFrequencyBuffer::getImaginary(long x, long y, bool centered) const { return element(x, y, centered)[1]; }
+double vcFrequencyBuffer::getImaginary(long x, long y, bool centered) const {
+  return element(x, y, centered)[1];
+}
 
 void vcFrequencyBuffer::put(long x, long y, vcPair<double> value, bool centered) {
   float* e = element(x, y, centered);

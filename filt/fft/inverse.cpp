@@ -47,7 +47,8 @@ class Working {
     data_ = Access::data(source);
     if (source.inverseComputed()) return;
     if (!inPlace) {
-      const std::size_t count = 2 * static_cast<std::size_t>(source.width()) * static_cast<std::size_t>(source.height());
+      const std::size_t count =
+          2 * static_cast<std::size_t>(source.width()) * static_cast<std::size_t>(source.height());
       copy_ = std::make_unique_for_overwrite<float[]>(count);
       std::memcpy(copy_.get(), data_, count * sizeof(float));
       data_ = copy_.get();
@@ -258,13 +259,12 @@ void vf_InverseFFT(vcFrequencyBuffer& source, vcPelBuffer<double>& image, vcPelB
   out.commit();
 }
 
-#define VEXFILT_INSTANTIATE_INVERSE(T)                                                                              \
-  template void vfInverseFFT<T>(vcFrequencyBuffer&, vcPelBuffer<T>&, bool, bool);                                  \
-  template void vfInverseFFT<T>(const vcFrequencyBuffer&, vcPelBuffer<T>&, bool);                                  \
-  template void vfInverseFFTAngle<T>(vcFrequencyBuffer&, vcPelBuffer<T>&, vcPelBuffer<double>&, bool, bool);       \
-  template void vfInverseFFTAngle<T>(const vcFrequencyBuffer&, vcPelBuffer<T>&, vcPelBuffer<double>&, bool);       \
-  template void vfInverseFFTQuadrant<T>(vcFrequencyBuffer&, vcPelBuffer<T>&, vcPelBuffer<unsigned char>&, bool,    \
-                                        bool);                                                                     \
+#define VEXFILT_INSTANTIATE_INVERSE(T)                                                                                 \
+  template void vfInverseFFT<T>(vcFrequencyBuffer&, vcPelBuffer<T>&, bool, bool);                                      \
+  template void vfInverseFFT<T>(const vcFrequencyBuffer&, vcPelBuffer<T>&, bool);                                      \
+  template void vfInverseFFTAngle<T>(vcFrequencyBuffer&, vcPelBuffer<T>&, vcPelBuffer<double>&, bool, bool);           \
+  template void vfInverseFFTAngle<T>(const vcFrequencyBuffer&, vcPelBuffer<T>&, vcPelBuffer<double>&, bool);           \
+  template void vfInverseFFTQuadrant<T>(vcFrequencyBuffer&, vcPelBuffer<T>&, vcPelBuffer<unsigned char>&, bool, bool); \
   template void vfInverseFFTQuadrant<T>(const vcFrequencyBuffer&, vcPelBuffer<T>&, vcPelBuffer<unsigned char>&, bool);
 VEXFILT_INSTANTIATE_INVERSE(unsigned char)
 VEXFILT_INSTANTIATE_INVERSE(unsigned short)

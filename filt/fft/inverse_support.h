@@ -11,11 +11,17 @@ namespace vf_inverse {
 
 // The size of the images an inverse makes: the buffer's image size, empty
 // when that is 0 or less.
-inline long outputWidth(const vcFrequencyBuffer& b) { return std::max(b.imageWidth(), 0L); }
-inline long outputHeight(const vcFrequencyBuffer& b) { return std::max(b.imageHeight(), 0L); }
+inline long outputWidth(const vcFrequencyBuffer& b) {
+  return std::max(b.imageWidth(), 0L);
+}
+inline long outputHeight(const vcFrequencyBuffer& b) {
+  return std::max(b.imageHeight(), 0L);
+}
 
 // 1/(width*height), from the integer product of the padded sizes.
-inline double scaleFactor(const vcFrequencyBuffer& b) { return 1.0 / static_cast<double>(b.width() * b.height()); }
+inline double scaleFactor(const vcFrequencyBuffer& b) {
+  return 1.0 / static_cast<double>(b.width() * b.height());
+}
 
 // One output image of an inverse. An unbound caller image receives the
 // values directly (it is assigned a new image); a bound one is left alone

@@ -24,7 +24,8 @@ inline constexpr const char* kCopiedWidthLarge = "Copied width cannot be greater
 inline constexpr const char* kCopiedHeightLarge = "Copied height cannot be greater than source height";
 inline constexpr const char* kUnsupportedWidth = "Unsupported width";
 inline constexpr const char* kUnsupportedHeight = "Unsupported height";
-inline constexpr const char* kPelBuffersDiffer = "Real and Imaginary PelBuffers must have the same dimensions and offset.";
+inline constexpr const char* kPelBuffersDiffer =
+    "Real and Imaginary PelBuffers must have the same dimensions and offset.";
 inline constexpr const char* kPairDiffers = "Real and Imaginary buffers must have the same size and offset.";
 inline constexpr const char* kAddSizes = "Can only add equal-sized frequency buffers.";
 inline constexpr const char* kSubtractSizes = "Can only subtract equal-sized frequency buffers.";

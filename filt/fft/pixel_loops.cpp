@@ -2,9 +2,9 @@
 // name pair shares one body; the scratch word of the calling convention
 // carries nothing here.
 
-#include "filt/fft.h"
 #include "fft/pixel_math.h"
 #include "fft/pixel_rows.h"
+#include "filt/fft.h"
 
 namespace {
 
@@ -18,7 +18,9 @@ void loop(const float* source, P* destination, long width, long pitch, long* row
 }
 
 // The kernels of the widest level this CPU runs (the same bits at every level).
-vc_PixelRows kernels() { return vf_PixelRows(vf_BestEngineLevel()); }
+vc_PixelRows kernels() {
+  return vf_PixelRows(vf_BestEngineLevel());
+}
 
 template <class P>
 void saturated(const float* source, P* destination, float k, long width, long columns, long pitch, long* rows) {
@@ -53,13 +55,13 @@ void vf_InverseFFTInline4(const float* s, unsigned char* d, unsigned short*, flo
                           long pitch, long* rows) {
   saturated(s, d, k, width, columns, pitch, rows);
 }
-void vf_InverseFFTInline11(const float* s, unsigned char* d, unsigned short* scratch, float k, long width,
-                           long columns, long pitch, long* rows) {
+void vf_InverseFFTInline11(const float* s, unsigned char* d, unsigned short* scratch, float k, long width, long columns,
+                           long pitch, long* rows) {
   vf_InverseFFTInline4(s, d, scratch, k, width, columns, pitch, rows);
 }
 
-void vf_InverseFFTInline2(const float* s, unsigned char* d, unsigned short*, float scale, float low, float k, long width,
-                          long columns, long pitch, long* rows) {
+void vf_InverseFFTInline2(const float* s, unsigned char* d, unsigned short*, float scale, float low, float k,
+                          long width, long columns, long pitch, long* rows) {
   stretched(s, d, scale, low, k, width, columns, pitch, rows);
 }
 void vf_InverseFFTInline9(const float* s, unsigned char* d, unsigned short* scratch, float scale, float low, float k,
@@ -76,8 +78,8 @@ void vf_InverseFFTInline13(const float* s, unsigned short* d, unsigned int* scra
   vf_InverseFFTInline6(s, d, scratch, k, width, columns, pitch, rows);
 }
 
-void vf_InverseFFTInline5(const float* s, unsigned short* d, unsigned int*, float scale, float low, float k,
-                          long width, long columns, long pitch, long* rows) {
+void vf_InverseFFTInline5(const float* s, unsigned short* d, unsigned int*, float scale, float low, float k, long width,
+                          long columns, long pitch, long* rows) {
   stretched(s, d, scale, low, k, width, columns, pitch, rows);
 }
 void vf_InverseFFTInline12(const float* s, unsigned short* d, unsigned int* scratch, float scale, float low, float k,

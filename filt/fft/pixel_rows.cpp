@@ -17,8 +17,12 @@ void stretched(const float* e, P* d, long n, double k, double low, double scale)
     d[x] = static_cast<P>(vf_pixel::roundWrapped((vf_pixel::magnitude(e) * k - low) * scale));
 }
 
-void saturated8(const float* e, unsigned char* d, long n, double k) { saturated(e, d, n, k, 255.0); }
-void saturated16(const float* e, unsigned short* d, long n, double k) { saturated(e, d, n, k, 65535.0); }
+void saturated8(const float* e, unsigned char* d, long n, double k) {
+  saturated(e, d, n, k, 255.0);
+}
+void saturated16(const float* e, unsigned short* d, long n, double k) {
+  saturated(e, d, n, k, 65535.0);
+}
 void stretched8(const float* e, unsigned char* d, long n, double k, double low, double scale) {
   stretched(e, d, n, k, low, scale);
 }

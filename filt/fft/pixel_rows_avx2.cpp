@@ -28,9 +28,13 @@ inline __m256d squares(const float* e) {
   return _mm256_permute4x64_pd(s, 0xD8);  // lanes 0 2 1 3: back in element order
 }
 
-inline __m256d scaledMagnitudes(const float* e, __m256d k) { return _mm256_mul_pd(_mm256_sqrt_pd(squares(e)), k); }
+inline __m256d scaledMagnitudes(const float* e, __m256d k) {
+  return _mm256_mul_pd(_mm256_sqrt_pd(squares(e)), k);
+}
 
-inline __m256d roundEven(__m256d v) { return _mm256_round_pd(v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC); }
+inline __m256d roundEven(__m256d v) {
+  return _mm256_round_pd(v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+}
 
 // round(v) clamped into 0..max as 32-bit integers; max(r, 0) returns 0 for a NaN r.
 inline __m128i saturatedInts(__m256d v, __m256d max) {
@@ -40,8 +44,7 @@ inline __m128i saturatedInts(__m256d v, __m256d max) {
 
 // Eight clamped values packed to 16 bits (exact: all are within 0..65535).
 inline __m128i saturated8Values(const float* e, __m256d k, __m256d max) {
-  return _mm_packus_epi32(saturatedInts(scaledMagnitudes(e, k), max),
-                          saturatedInts(scaledMagnitudes(e + 8, k), max));
+  return _mm_packus_epi32(saturatedInts(scaledMagnitudes(e, k), max), saturatedInts(scaledMagnitudes(e + 8, k), max));
 }
 
 template <class P>
@@ -58,8 +61,12 @@ void saturated(const float* e, P* d, long n, double k, double max) {
   for (; x < n; ++x, e += 2) d[x] = static_cast<P>(vf_pixel::roundSaturated(vf_pixel::magnitude(e) * k, max));
 }
 
-void saturated8(const float* e, unsigned char* d, long n, double k) { saturated(e, d, n, k, 255.0); }
-void saturated16(const float* e, unsigned short* d, long n, double k) { saturated(e, d, n, k, 65535.0); }
+void saturated8(const float* e, unsigned char* d, long n, double k) {
+  saturated(e, d, n, k, 255.0);
+}
+void saturated16(const float* e, unsigned short* d, long n, double k) {
+  saturated(e, d, n, k, 65535.0);
+}
 
 // Rounded stretch values of four elements, and whether all four lie strictly
 // inside the 32-bit range (false for a NaN).
@@ -92,8 +99,7 @@ void stretched(const float* e, P* d, long n, double k, double low, double scale)
     else
       _mm_storeu_si128(reinterpret_cast<__m128i*>(d + x), words);
   }
-  for (; x < n; ++x, e += 2)
-    d[x] = static_cast<P>(vf_pixel::roundWrapped((vf_pixel::magnitude(e) * k - low) * scale));
+  for (; x < n; ++x, e += 2) d[x] = static_cast<P>(vf_pixel::roundWrapped((vf_pixel::magnitude(e) * k - low) * scale));
 }
 
 void stretched8(const float* e, unsigned char* d, long n, double k, double low, double scale) {

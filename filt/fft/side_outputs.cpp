@@ -11,8 +11,7 @@
 namespace {
 
 template <class T, class F>
-vf_inverse::OutputImage<T> sideImage(const vcFrequencyBuffer& b, const float* data, vcPelBuffer<T>& caller,
-                                     F pixel) {
+vf_inverse::OutputImage<T> sideImage(const vcFrequencyBuffer& b, const float* data, vcPelBuffer<T>& caller, F pixel) {
   if (data == nullptr) throw vcFrequencyDefs::Uninitialized(vf_msg::kBufferUninitialized);
   vfThrowExceptionOnFailure(vsys_attention_check());
   vf_inverse::OutputImage<T> out(caller, b);
@@ -29,7 +28,8 @@ vf_inverse::OutputImage<T> sideImage(const vcFrequencyBuffer& b, const float* da
 
 vf_inverse::OutputImage<double> vf_inverse::angleImage(const vcFrequencyBuffer& b, const float* data,
                                                        vcPelBuffer<double>& caller) {
-  return sideImage(b, data, caller, [](const float* e) { return std::atan2(static_cast<double>(e[1]), static_cast<double>(e[0])); });
+  return sideImage(b, data, caller,
+                   [](const float* e) { return std::atan2(static_cast<double>(e[1]), static_cast<double>(e[0])); });
 }
 
 vf_inverse::OutputImage<unsigned char> vf_inverse::quadrantImage(const vcFrequencyBuffer& b, const float* data,

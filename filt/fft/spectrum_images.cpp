@@ -19,7 +19,9 @@ void imaginaryParts(const float* e, double* d, long n) {
 }
 // |e| is the inverse pixel loops' magnitude with a factor of 1, which
 // changes no value: their row kernel, vectorised where the CPU allows.
-void magnitudes(const float* e, double* d, long n) { vf_PixelRows(vf_BestEngineLevel()).magnitudes(e, d, n, 1.0); }
+void magnitudes(const float* e, double* d, long n) {
+  vf_PixelRows(vf_BestEngineLevel()).magnitudes(e, d, n, 1.0);
+}
 // The platform folds the angle into [0, 2*pi).
 void phases(const float* e, double* d, long n) {
   for (long x = 0; x < n; ++x)

@@ -6,9 +6,9 @@
 // through a small traits class, and forwards its members here. Not installed.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <algorithm>
 #include <cstring>
 #include <limits>
 

@@ -16,7 +16,9 @@ vcFrequencyFilter& vcFrequencyFilter::operator=(const vcFrequencyFilter& other) 
 
 vcFrequencyFilter::~vcFrequencyFilter() = default;
 
-bool vcFrequencyFilter::isInitialized() { return initialized_; }
+bool vcFrequencyFilter::isInitialized() {
+  return initialized_;
+}
 
 void vcFrequencyFilter::dispatchSerialize(vcArchive& ar) {
   if (vcPersistent::haveVisited(this, sizeof(vcFrequencyFilter))) return;

@@ -159,7 +159,7 @@ void applyGabor(Patch patch, const GaborParams& p, const vc_Coefficients& c, con
 // The two classes differ only in the window's sign, what happens outside
 // the window and around the zero frequency; everything else is the shared
 // pattern of the coefficient filters.
-#define VEXFILT_DEFINE_GABOR_FILTER(Class, PatchKind, DcName, DcMessage, Spare, VersionCheckLine)                    \
+#define VEXFILT_DEFINE_GABOR_FILTER(Class, PatchKind, DcName, DcMessage, Spare, VersionCheckLine)                  \
   struct Class::Traits {                                                                                           \
     static constexpr long kSpareFloats = Spare;                                                                    \
     static GaborParams plain(const Params& p) {                                                                    \
@@ -182,7 +182,7 @@ void applyGabor(Patch patch, const GaborParams& p, const vc_Coefficients& c, con
       ar || p.dcRadius;                                                                                            \
     }                                                                                                              \
     /* The window is indexed from its centre cell: both sizes odd. */                                              \
-    static bool supportsCanBeRight(long sw, long sh) { return sw >= 1 && sh >= 1 && sw % 2 == 1 && sh % 2 == 1; } \
+    static bool supportsCanBeRight(long sw, long sh) { return sw >= 1 && sh >= 1 && sw % 2 == 1 && sh % 2 == 1; }  \
   };                                                                                                               \
   using Class##Pattern = vc_CoefficientFilter<Class>;                                                              \
   Class::Class() = default;                                                                                        \
@@ -190,13 +190,17 @@ void applyGabor(Patch patch, const GaborParams& p, const vc_Coefficients& c, con
                const vcPair<long>& size, long dcRadius) {                                                          \
     create(sigma, plateau, angle, frequency, size, dcRadius);                                                      \
   }                                                                                                                \
-  Class::Class(const Class& other) : vcPersistent(), vcRepBase(), vcFrequencyFilter() { *this = other; }                                        \
+  Class::Class(const Class& other) : vcPersistent(), vcRepBase(), vcFrequencyFilter() {                            \
+    *this = other;                                                                                                 \
+  }                                                                                                                \
   Class& Class::operator=(const Class& other) {                                                                    \
     Class##Pattern::assign(*this, other);                                                                          \
     return *this;                                                                                                  \
   }                                                                                                                \
   Class::~Class() = default;                                                                                       \
-  bool Class::operator==(const Class& other) const { return Class##Pattern::equal(*this, other); }                 \
+  bool Class::operator==(const Class& other) const {                                                               \
+    return Class##Pattern::equal(*this, other);                                                                    \
+  }                                                                                                                \
   void Class::set(const vcPair<double>& sigma, const vcPair<double>& plateau, vcRadian angle, double frequency,    \
                   const vcPair<long>& size, long dcRadius) {                                                       \
     create(sigma, plateau, angle, frequency, size, dcRadius);                                                      \
@@ -205,18 +209,42 @@ void applyGabor(Patch patch, const GaborParams& p, const vc_Coefficients& c, con
                      const vcPair<long>& size, long dcRadius) {                                                    \
     Class##Pattern::create(*this, Params{angle, frequency, sigma, plateau, size, dcRadius});                       \
   }                                                                                                                \
-  vcRadian Class::angle() const { return Class##Pattern::get(*this, &Params::angle); }                             \
-  void Class::angle(vcRadian v) { Class##Pattern::set(*this, &Params::angle, v); }                                 \
-  double Class::frequency() const { return Class##Pattern::get(*this, &Params::frequency); }                       \
-  void Class::frequency(double v) { Class##Pattern::set(*this, &Params::frequency, v); }                           \
-  vcPair<double> Class::sigma() const { return Class##Pattern::get(*this, &Params::sigma); }                       \
-  void Class::sigma(const vcPair<double>& v) { Class##Pattern::set(*this, &Params::sigma, v); }                    \
-  vcPair<double> Class::plateau() const { return Class##Pattern::get(*this, &Params::plateau); }                   \
-  void Class::plateau(const vcPair<double>& v) { Class##Pattern::set(*this, &Params::plateau, v); }                \
-  vcPair<long> Class::size() const { return Class##Pattern::get(*this, &Params::size); }                           \
-  void Class::size(const vcPair<long>& v) { Class##Pattern::set(*this, &Params::size, v); }                        \
-  long Class::DcName() const { return Class##Pattern::get(*this, &Params::dcRadius); }                             \
-  void Class::DcName(long v) { Class##Pattern::set(*this, &Params::dcRadius, v); }                                 \
+  vcRadian Class::angle() const {                                                                                  \
+    return Class##Pattern::get(*this, &Params::angle);                                                             \
+  }                                                                                                                \
+  void Class::angle(vcRadian v) {                                                                                  \
+    Class##Pattern::set(*this, &Params::angle, v);                                                                 \
+  }                                                                                                                \
+  double Class::frequency() const {                                                                                \
+    return Class##Pattern::get(*this, &Params::frequency);                                                         \
+  }                                                                                                                \
+  void Class::frequency(double v) {                                                                                \
+    Class##Pattern::set(*this, &Params::frequency, v);                                                             \
+  }                                                                                                                \
+  vcPair<double> Class::sigma() const {                                                                            \
+    return Class##Pattern::get(*this, &Params::sigma);                                                             \
+  }                                                                                                                \
+  void Class::sigma(const vcPair<double>& v) {                                                                     \
+    Class##Pattern::set(*this, &Params::sigma, v);                                                                 \
+  }                                                                                                                \
+  vcPair<double> Class::plateau() const {                                                                          \
+    return Class##Pattern::get(*this, &Params::plateau);                                                           \
+  }                                                                                                                \
+  void Class::plateau(const vcPair<double>& v) {                                                                   \
+    Class##Pattern::set(*this, &Params::plateau, v);                                                               \
+  }                                                                                                                \
+  vcPair<long> Class::size() const {                                                                               \
+    return Class##Pattern::get(*this, &Params::size);                                                              \
+  }                                                                                                                \
+  void Class::size(const vcPair<long>& v) {                                                                        \
+    Class##Pattern::set(*this, &Params::size, v);                                                                  \
+  }                                                                                                                \
+  long Class::DcName() const {                                                                                     \
+    return Class##Pattern::get(*this, &Params::dcRadius);                                                          \
+  }                                                                                                                \
+  void Class::DcName(long v) {                                                                                     \
+    Class##Pattern::set(*this, &Params::dcRadius, v);                                                              \
+  }                                                                                                                \
   long Class::supportWidth() const {                                                                               \
     Class##Pattern::requireBuilt(*this);                                                                           \
     return coefficients_.supportWidth;                                                                             \
@@ -225,8 +253,12 @@ void applyGabor(Patch patch, const GaborParams& p, const vc_Coefficients& c, con
     Class##Pattern::requireBuilt(*this);                                                                           \
     return coefficients_.supportHeight;                                                                            \
   }                                                                                                                \
-  float* Class::data() const { return coefficients_.data; }                                                        \
-  vcFrequencyFilter* Class::clone() const { return new Class(*this); }                                             \
+  float* Class::data() const {                                                                                     \
+    return coefficients_.data;                                                                                     \
+  }                                                                                                                \
+  vcFrequencyFilter* Class::clone() const {                                                                        \
+    return new Class(*this);                                                                                       \
+  }                                                                                                                \
   void Class::apply(vcFrequencyBuffer& buffer) const {                                                             \
     Class##Pattern::checkApply(*this, buffer);                                                                     \
     applyGabor(PatchKind, Traits::plain(params_), coefficients_, buffer, buffer, false);                           \
@@ -235,7 +267,9 @@ void applyGabor(Patch patch, const GaborParams& p, const vc_Coefficients& c, con
     Class##Pattern::checkApply(*this, source);                                                                     \
     applyGabor(PatchKind, Traits::plain(params_), coefficients_, source, target, true);                            \
   }                                                                                                                \
-  vcPersistent* Class::make() { return new Class(); }                                                              \
+  vcPersistent* Class::make() {                                                                                    \
+    return new Class();                                                                                            \
+  }                                                                                                                \
   void Class::dispatchSerialize(vcArchive& ar) {                                                                   \
     if (vcPersistent::haveVisited(this, sizeof(Class))) return;                                                    \
     unsigned char version = 0;                                                                                     \

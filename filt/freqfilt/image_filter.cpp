@@ -14,7 +14,9 @@ void requireData(const vcFrequencyBuffer& b) {
 
 vcFrequencyFilterImage::vcFrequencyFilterImage() = default;
 
-vcFrequencyFilterImage::vcFrequencyFilterImage(const vcFrequencyBuffer& image) { create(image); }
+vcFrequencyFilterImage::vcFrequencyFilterImage(const vcFrequencyBuffer& image) {
+  create(image);
+}
 
 vcFrequencyFilterImage::vcFrequencyFilterImage(const vcFrequencyFilterImage& other)
     : vcPersistent(), vcRepBase(), vcFrequencyFilter() {
@@ -34,7 +36,9 @@ bool vcFrequencyFilterImage::operator==(const vcFrequencyFilterImage& other) con
   return initialized_ == other.initialized_ && image_ == other.image_;
 }
 
-void vcFrequencyFilterImage::setImage(const vcFrequencyBuffer& image) { create(image); }
+void vcFrequencyFilterImage::setImage(const vcFrequencyBuffer& image) {
+  create(image);
+}
 
 void vcFrequencyFilterImage::create(const vcFrequencyBuffer& image) {
   requireData(image);
@@ -43,11 +47,17 @@ void vcFrequencyFilterImage::create(const vcFrequencyBuffer& image) {
   initialized_ = true;
 }
 
-long vcFrequencyFilterImage::supportWidth() const { return image_.width(); }
+long vcFrequencyFilterImage::supportWidth() const {
+  return image_.width();
+}
 
-long vcFrequencyFilterImage::supportHeight() const { return image_.height(); }
+long vcFrequencyFilterImage::supportHeight() const {
+  return image_.height();
+}
 
-vcFrequencyFilter* vcFrequencyFilterImage::clone() const { return new vcFrequencyFilterImage(*this); }
+vcFrequencyFilter* vcFrequencyFilterImage::clone() const {
+  return new vcFrequencyFilterImage(*this);
+}
 
 void vcFrequencyFilterImage::check(const vcFrequencyBuffer& buffer) const {
   requireData(buffer);
@@ -69,7 +79,9 @@ void vcFrequencyFilterImage::apply(const vcFrequencyBuffer& source, vcFrequencyB
   Access::setBand(target, 0, 0, 0);
 }
 
-vcPersistent* vcFrequencyFilterImage::make() { return new vcFrequencyFilterImage(); }
+vcPersistent* vcFrequencyFilterImage::make() {
+  return new vcFrequencyFilterImage();
+}
 
 void vcFrequencyFilterImage::dispatchSerialize(vcArchive& ar) {
   if (vcPersistent::haveVisited(this, sizeof(vcFrequencyFilterImage))) return;

@@ -137,8 +137,8 @@ TEST(BufferArchive, MalformedRecordsAreRejectedBeforeAllocating) {
     std::size_t at;
     long value;
   } patches[] = {
-      {"width not a power of two", 1, 3}, {"width above 2048", 1, 4096},       {"width zero", 1, 0},
-      {"height negative", 9, -2},         {"image wider than padded", 17, 5}, {"image higher than padded", 25, 3},
+      {"width not a power of two", 1, 3}, {"width above 2048", 1, 4096},        {"width zero", 1, 0},
+      {"height negative", 9, -2},         {"image wider than padded", 17, 5},   {"image higher than padded", 25, 3},
       {"count off by two", countAt, 14},  {"count of 2^62", countAt, 1L << 62}, {"count all ones", countAt, -1},
   };
   for (const auto& p : patches) {

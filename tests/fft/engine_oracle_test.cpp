@@ -26,7 +26,9 @@ using Floats = std::vector<float>;  // interleaved complex, as the engine stores
 using Cvec = std::vector<std::complex<double>>;
 enum class Kind { Forward, Inverse, Real };  // Real: the real-input routine, on the real parts
 const char* const kKindNames[] = {"forward", "inverse", "real"};
-void PrintTo(Kind kind, std::ostream* os) { *os << kKindNames[int(kind)]; }
+void PrintTo(Kind kind, std::ostream* os) {
+  *os << kKindNames[int(kind)];
+}
 
 // The engine's transform of z into out (whose storage is reused). The real-input
 // routine gets the real parts of z, with garbage in the working half of each row slot.
@@ -67,7 +69,9 @@ double relativeRms(long n, Got got, Want want) {
   return std::sqrt(err / energy);
 }
 
-double tolerance(long w, long h) { return std::max(2e-6, 6e-9 * double(std::max(w, h))); }
+double tolerance(long w, long h) {
+  return std::max(2e-6, 6e-9 * double(std::max(w, h)));
+}
 
 // Random complex values in [-1, 1), generated as one row so that width 1 keeps its
 // imaginary parts; imaginary parts zero when the kind is Real.
@@ -87,8 +91,8 @@ std::vector<Size> oracleSizes() {
 #endif
   if (const char* env = std::getenv("VEXFILT_ORACLE_FULL")) full = std::string(env) != "0";
   if (!full)  // unoptimised builds: the large, degenerate and lopsided cases only
-    return {{2048, 2048}, {2048, 1}, {1, 2048}, {1024, 1024}, {256, 256}, {1, 1},   {2, 1},   {1, 2},
-            {8, 8},       {2048, 16}, {4, 1024}, {512, 64},   {32, 256},  {2, 2048}, {1024, 2}};
+    return {{2048, 2048}, {2048, 1},  {1, 2048}, {1024, 1024}, {256, 256}, {1, 1},    {2, 1},   {1, 2},
+            {8, 8},       {2048, 16}, {4, 1024}, {512, 64},    {32, 256},  {2, 2048}, {1024, 2}};
   return engine_test::powerOfTwoPairs(2048);
 }
 
@@ -99,7 +103,7 @@ class EngineOracle : public ::testing::TestWithParam<Size> {
 
 TEST_P(EngineOracle, RelativeRmsErrorWithinBound) {
   const long w = GetParam().w, h = GetParam().h;  // not a structured binding: the lambdas capture them
-  static Floats out;  // reused across sizes: fresh allocations of many megabytes are slow
+  static Floats out;                              // reused across sizes: fresh allocations of many megabytes are slow
   static Cvec Z;
   const Floats z = randomInput(Kind::Forward, w, h, std::uint32_t(3 * w + 17 * h));
   fftwForward(w, h, z, Z);

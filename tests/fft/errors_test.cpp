@@ -23,7 +23,8 @@ struct ErrorKind {
 
 template <class X>
 ErrorKind kind(const char* name, long number) {
-  return {name, number, [](const char* m) -> Defs::Errors* { return new X(m); }, [](Defs::Errors* e) {
+  return {name, number, [](const char* m) -> Defs::Errors* { return new X(m); },
+          [](Defs::Errors* e) {
             try {
               e->suicideAndRethrow();  // deletes e (leak checkers watch this)
             } catch (const X& x) {

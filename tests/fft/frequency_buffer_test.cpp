@@ -14,8 +14,12 @@ using Defs = vcFrequencyDefs;
 }  // namespace
 
 TEST(FrequencyBuffer, SizesPadToPowersOfTwo) {
-  for (auto [w, h, pw, ph] : {std::tuple{100L, 60L, 128L, 64L}, {1L, 1L, 1L, 1L}, {0L, 0L, 1L, 1L}, {-5L, 3L, 1L, 4L},
-                              {2048L, 2048L, 2048L, 2048L}, {1025L, 2L, 2048L, 2L}}) {
+  for (auto [w, h, pw, ph] : {std::tuple{100L, 60L, 128L, 64L},
+                              {1L, 1L, 1L, 1L},
+                              {0L, 0L, 1L, 1L},
+                              {-5L, 3L, 1L, 4L},
+                              {2048L, 2048L, 2048L, 2048L},
+                              {1025L, 2L, 2048L, 2L}}) {
     vcFrequencyBuffer b(w, h);
     EXPECT_EQ(std::tuple(b.width(), b.height(), b.imageWidth(), b.imageHeight()), std::tuple(pw, ph, w, h));
     for (long y = 0; y < b.height(); y += 7)
@@ -29,8 +33,13 @@ TEST(FrequencyBuffer, StoredAndCenteredCoordinates) {
   EXPECT_EQ(b.get(-1, 5, true), b.get(127, 5, false));
   EXPECT_EQ(b.get(63, 31, true), b.get(63, 31, false));
   EXPECT_EQ(b.getReal(127, 63, false), 127 + 1000.0 * 63);
-  for (auto [x, y, centered] : {std::tuple{64L, 0L, true}, {0L, 32L, true}, {-65L, 0L, true}, {0L, -33L, true},
-                                {128L, 0L, false}, {0L, 64L, false}, {-1L, 0L, false}}) {
+  for (auto [x, y, centered] : {std::tuple{64L, 0L, true},
+                                {0L, 32L, true},
+                                {-65L, 0L, true},
+                                {0L, -33L, true},
+                                {128L, 0L, false},
+                                {0L, 64L, false},
+                                {-1L, 0L, false}}) {
     SCOPED_TRACE(testing::Message() << x << "," << y << " centered=" << centered);
     EXPECT_THROW(b.get(x, y, centered), Defs::BadCoord);
     EXPECT_THROW(b.putReal(x, y, 1.0, centered), Defs::BadCoord);
@@ -148,9 +157,9 @@ TEST(FrequencyBuffer, FromImagePair) {
   for (long y = 0; y < 4; ++y)
     for (long x = 0; x < 8; ++x) {
       const bool inside = x < 5 && y < 3;
-      EXPECT_EQ(b.get(x, y, false), inside ? vcPair<double>(static_cast<float>(re.get(x, y)),
-                                                            static_cast<float>(im.get(x, y)))
-                                           : vcPair<double>(0, 0))
+      EXPECT_EQ(b.get(x, y, false),
+                inside ? vcPair<double>(static_cast<float>(re.get(x, y)), static_cast<float>(im.get(x, y)))
+                       : vcPair<double>(0, 0))
           << x << "," << y;
     }
 }

@@ -29,8 +29,9 @@ std::vector<vc_EngineLevel> vectorLevels() {
 std::vector<float> interestingElements(std::size_t randomCount) {
   const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
   std::vector<float> e;
-  for (float v : {0.5f, 1.5f, 2.5f, 254.5f, 255.5f, 256.0f, 65534.5f, 65535.5f, 70000.0f, 3.0f, -0.0f, 0.0f,
-                  2147483648.0f, 4294967296.0f, 1e19f, 1e30f, inf, nan, 1e-30f, 127.49999f}) {
+  for (float v :
+       {0.5f,  1.5f, 2.5f,          254.5f,        255.5f, 256.0f, 65534.5f, 65535.5f, 70000.0f, 3.0f,
+        -0.0f, 0.0f, 2147483648.0f, 4294967296.0f, 1e19f,  1e30f,  inf,      nan,      1e-30f,   127.49999f}) {
     e.push_back(v);
     e.push_back(0.0f);
     e.push_back(-v);
@@ -52,7 +53,9 @@ template <class T>
 bool sameBits(T a, T b) {
   return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
 }
-bool sameDouble(double a, double b) { return sameBits(a, b); }
+bool sameDouble(double a, double b) {
+  return sameBits(a, b);
+}
 
 class PixelRowLevels : public ::testing::TestWithParam<vc_EngineLevel> {};
 
@@ -66,8 +69,8 @@ TEST_P(PixelRowLevels, EveryKernelGivesThePlainResults) {
   struct Scales {
     double k, low, scale;
   };
-  for (const Scales s : {Scales{1.0, 0.0, 1.0}, Scales{1.0 / 65536, 0.25, 1000.0}, Scales{3.0, 200.0, -7.5},
-                         Scales{1.0, -1e9, 4.0}}) {
+  for (const Scales s :
+       {Scales{1.0, 0.0, 1.0}, Scales{1.0 / 65536, 0.25, 1000.0}, Scales{3.0, 200.0, -7.5}, Scales{1.0, -1e9, 4.0}}) {
     // Every start and length near the vector widths, then the whole array.
     for (long start = 0; start < 9; ++start) {
       for (long n : {0L, 1L, 3L, 4L, 7L, 8L, 9L, 15L, 16L, 17L, 31L, total - start}) {

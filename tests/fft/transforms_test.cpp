@@ -54,8 +54,12 @@ void expectAll(const vcPelBuffer_const<T>& image, T value) {
 }  // namespace
 
 TEST(Forward, LayoutAndSizes) {
-  for (auto [w, h, pw, ph] : {std::tuple{3L, 5L, 4L, 8L}, {1L, 1L, 1L, 1L}, {7L, 1L, 8L, 1L}, {1L, 6L, 1L, 8L},
-                              {16L, 4L, 16L, 4L}, {5L, 9L, 8L, 16L}}) {
+  for (auto [w, h, pw, ph] : {std::tuple{3L, 5L, 4L, 8L},
+                              {1L, 1L, 1L, 1L},
+                              {7L, 1L, 8L, 1L},
+                              {1L, 6L, 1L, 8L},
+                              {16L, 4L, 16L, 4L},
+                              {5L, 9L, 8L, 16L}}) {
     SCOPED_TRACE(testing::Message() << w << "x" << h);
     vcPelBuffer<unsigned char> image = vftest::randomImage<unsigned char>(w, h, 255, 3);
     vcFrequencyBuffer b;
@@ -170,8 +174,7 @@ TEST(Inverse, InPlaceReuseWithoutTransformingAgain) {
   EXPECT_EQ(vsys_attention_polls() - polls, 2);
   EXPECT_TRUE((vftest::samePixels<double, unsigned char>(magnitudes, image, 1e-3)));
   for (long y = 0; y < 64; ++y)
-    for (long x = 0; x < 64; ++x)
-      ASSERT_LE(std::abs(angle.get(x, y)) * image.get(x, y), 1e-3) << x << "," << y;
+    for (long x = 0; x < 64; ++x) ASSERT_LE(std::abs(angle.get(x, y)) * image.get(x, y), 1e-3) << x << "," << y;
   // The const form re-reads too, and never clears the mark.
   vfInverseFFT(std::as_const(b), again, false);
   EXPECT_TRUE(vftest::samePixels<unsigned char>(again, image));

@@ -25,7 +25,9 @@ const vcFrequencyFilterBandPass kBandPass(0.02, 0.01, 0.2, {64, 32}, 2);
 const vcFrequencyFilterBandReject kBandReject(0.02, 0.01, 0.2, {64, 32}, 2);
 const vcFrequencyFilterGabor kGabor({0.02, 0.03}, {0.01, 0}, vcRadian(std::numbers::pi / 6), 0.2, {64, 32}, 2);
 const vcFrequencyFilterGaborReject kGaborReject({0.02, 0.03}, {0.01, 0}, vcRadian(2.5), 0.2, {64, 32}, 2);
-vcFrequencyFilterImage imageFilter() { return vcFrequencyFilterImage(vftest::randomSpectrum(64, 32, 11)); }
+vcFrequencyFilterImage imageFilter() {
+  return vcFrequencyFilterImage(vftest::randomSpectrum(64, 32, 11));
+}
 
 // Offsets in the coefficient filters' records: the supports, the band filters' size
 // pair after three doubles, the Gabor angle and sigma pair; the float array record

@@ -77,15 +77,15 @@ void exchange(vcArchive& ar, Record& r) {
 }
 
 const std::vector<unsigned char> kRecordBytes = {
-    0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,  // long -2
-    0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01,  // unsigned long
-    0x00, 0x00, 0x80, 0x3F,                          // float 1
-    0, 0, 0, 0, 0, 0, 0, 0x80,                       // double -0
-    0x23, 0x01, 0, 0, 0, 0, 0xF8, 0x7F,              // double NaN with payload
-    0x23, 0x01, 0xC0, 0x7F,                          // float NaN with payload
-    0x01, 0x00, 0xAB,                                // bools, unsigned char
-    0x02, 0, 0, 0, 0, 0, 0, 0, 'h', 'i',             // string: length, bytes
-    0, 0, 0, 0, 0, 0, 0xF0, 0x3F};                   // double 1
+    0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,            // long -2
+    0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01,            // unsigned long
+    0x00, 0x00, 0x80, 0x3F,                                    // float 1
+    0,    0,    0,    0,    0,    0,    0,    0x80,            // double -0
+    0x23, 0x01, 0,    0,    0,    0,    0xF8, 0x7F,            // double NaN with payload
+    0x23, 0x01, 0xC0, 0x7F,                                    // float NaN with payload
+    0x01, 0x00, 0xAB,                                          // bools, unsigned char
+    0x02, 0,    0,    0,    0,    0,    0,    0,    'h', 'i',  // string: length, bytes
+    0,    0,    0,    0,    0,    0,    0xF0, 0x3F};           // double 1
 
 TEST(ArchiveEncodingTest, IsLittleEndianWithFixedWidths) {
   Record r;
@@ -171,7 +171,8 @@ TEST(ArchiveLoadTest, RefusesMalformedData) {
 }
 
 TEST(ArchiveFileTest, RoundTripsAndReportsIOErrors) {
-  const auto path = std::filesystem::temp_directory_path() / ("vexstd_archive_test_" + std::to_string(::getpid()) + ".bin");
+  const auto path =
+      std::filesystem::temp_directory_path() / ("vexstd_archive_test_" + std::to_string(::getpid()) + ".bin");
   vcMemoryArchive memory;
   storeFullRecord(memory);
   {
@@ -279,8 +280,10 @@ TEST(PolymorphicTest, StoresAndLoadsRegisteredClasses) {
     auto e = in.loadObject();
     auto* err = dynamic_cast<vcPlatformError*>(e.get());
     ASSERT_NE(err, nullptr);
-    if (want == nullptr) EXPECT_EQ(err->text(), nullptr);
-    else EXPECT_STREQ(err->text(), want);
+    if (want == nullptr)
+      EXPECT_EQ(err->text(), nullptr);
+    else
+      EXPECT_STREQ(err->text(), want);
   }
   EXPECT_EQ(in.position(), out.bytes().size());
 }
@@ -345,13 +348,13 @@ TEST(RegistryTest, ListsClassesInRegistrationOrder) {
   EXPECT_FALSE(vc_Instantiator::isRegistered(typeid(Unregistered)));
 
   {
-    vc_Instantiator late(typeid(Unregistered), [] () -> vcPersistent* { return new Unregistered; });
+    vc_Instantiator late(typeid(Unregistered), []() -> vcPersistent* { return new Unregistered; });
     EXPECT_TRUE(vc_Instantiator::isRegistered(typeid(Unregistered)));
     EXPECT_EQ(vc_Instantiator::registeredNames().back(), vc_Instantiator::nameOf(typeid(Unregistered)));
     {
       // A second registration of a known class changes nothing, also when it
       // goes away.
-      vc_Instantiator duplicate(typeid(Unregistered), [] () -> vcPersistent* { return new Sample; });
+      vc_Instantiator duplicate(typeid(Unregistered), []() -> vcPersistent* { return new Sample; });
     }
     EXPECT_TRUE(vc_Instantiator::isRegistered(typeid(Unregistered)));
     std::unique_ptr<vcPersistent> made(vc_Instantiator::make(vc_Instantiator::nameOf(typeid(Unregistered))));

@@ -21,9 +21,18 @@ void expectNear(const vcVector<2>& a, const vcVector<2>& b, double tol = 1e-12) 
 // 0 or just below 2 pi); the tolerance grows with the input because the multiples of pi
 // in the table are rounded.
 TEST(RadianTest, NormFoldsIntoOneTurn) {
-  for (auto [in, want] : {std::pair{0.0, 0.0}, {1.0, 1.0}, {2 * kPi, 0.0}, {-kPi / 2, 1.5 * kPi}, {-2 * kPi, 0.0},
-                          {-6 * kPi, 0.0}, {7 * kPi, kPi}, {-7.5 * kPi, 0.5 * kPi}, {-1e-300, 0.0}, {-1e-17, 0.0},
-                          {2 * kPi + 0.25, 0.25}, {1e6, std::fmod(1e6, 2 * kPi)}}) {
+  for (auto [in, want] : {std::pair{0.0, 0.0},
+                          {1.0, 1.0},
+                          {2 * kPi, 0.0},
+                          {-kPi / 2, 1.5 * kPi},
+                          {-2 * kPi, 0.0},
+                          {-6 * kPi, 0.0},
+                          {7 * kPi, kPi},
+                          {-7.5 * kPi, 0.5 * kPi},
+                          {-1e-300, 0.0},
+                          {-1e-17, 0.0},
+                          {2 * kPi + 0.25, 0.25},
+                          {1e6, std::fmod(1e6, 2 * kPi)}}) {
     const double r = vcRadian(in).norm().value(), d = std::abs(r - want);
     EXPECT_TRUE(r >= 0.0 && r < 2 * kPi) << in;
     EXPECT_LE(std::min(d, 2 * kPi - d), 1e-14 * std::max(1.0, std::abs(in))) << in;

@@ -148,8 +148,8 @@ std::vector<D> expectedCopy(const vcPelBuffer_const<S>& src, const vcPelBuffer_c
 }
 
 TEST(PelCopyTest, CopiesBetweenEqualPositionsOnly) {
-  const long cases[][8] = {{4, 3, 0, 0, 4, 3, 0, 0}, {4, 3, 0, 0, 4, 3, 1, 2},   {4, 3, 1, 2, 4, 3, 0, 0},
-                           {3, 2, 0, 0, 6, 5, 2, 1}, {6, 5, -2, -1, 3, 2, 0, 0}, {5, 5, -3, 4, 4, 6, -5, 2},
+  const long cases[][8] = {{4, 3, 0, 0, 4, 3, 0, 0}, {4, 3, 0, 0, 4, 3, 1, 2},    {4, 3, 1, 2, 4, 3, 0, 0},
+                           {3, 2, 0, 0, 6, 5, 2, 1}, {6, 5, -2, -1, 3, 2, 0, 0},  {5, 5, -3, 4, 4, 6, -5, 2},
                            {4, 3, 0, 0, 4, 3, 4, 0}, {4, 3, 0, 0, 4, 3, -10, -10}};
   for (const auto& c : cases) {  // source size and offset, destination size and offset
     SCOPED_TRACE(testing::Message() << "source at " << c[2] << "," << c[3] << ", target at " << c[6] << "," << c[7]);
@@ -195,8 +195,16 @@ TEST(PelCopyTest, WindowAndParentMapEachPixelOntoItself) {
 // offset, so the copy moves pixels inside one store with the regions overlapping in
 // memory. The result must be as if the source were read first.
 TEST(PelCopyTest, OverlappingCopiesBehaveLikeMemmove) {
-  for (auto [dx, dy] : {std::pair{1L, 0L}, {-1L, 0L}, {0L, 1L}, {0L, -1L}, {1L, 1L}, {-1L, -1L}, {1L, -1L}, {-1L, 1L},
-                        {3L, 2L}, {-3L, -2L}})
+  for (auto [dx, dy] : {std::pair{1L, 0L},
+                        {-1L, 0L},
+                        {0L, 1L},
+                        {0L, -1L},
+                        {1L, 1L},
+                        {-1L, -1L},
+                        {1L, -1L},
+                        {-1L, 1L},
+                        {3L, 2L},
+                        {-3L, -2L}})
     for (long alignment : {1L, 32L}) {
       vcPelBuffer<unsigned short> parent(12, 10, alignment);
       fillPattern(parent);

@@ -157,11 +157,16 @@ enum class Form { buffer, pair, image, angle, quadrant };
 template <class T>
 void inverse(Form form, vcFrequencyBuffer& source, Outputs<T>& o, bool stretch, bool inPlace) {
   switch (form) {
-    case Form::buffer: return vfInverseFFT(source, o.buffer, inPlace);
-    case Form::pair: return vfInverseFFT(source, o.re, o.im, inPlace);
-    case Form::image: return vfInverseFFT(source, o.image, stretch, inPlace);
-    case Form::angle: return vfInverseFFTAngle(source, o.image, o.angle, stretch, inPlace);
-    case Form::quadrant: return vfInverseFFTQuadrant(source, o.image, o.quadrant, stretch, inPlace);
+    case Form::buffer:
+      return vfInverseFFT(source, o.buffer, inPlace);
+    case Form::pair:
+      return vfInverseFFT(source, o.re, o.im, inPlace);
+    case Form::image:
+      return vfInverseFFT(source, o.image, stretch, inPlace);
+    case Form::angle:
+      return vfInverseFFTAngle(source, o.image, o.angle, stretch, inPlace);
+    case Form::quadrant:
+      return vfInverseFFTQuadrant(source, o.image, o.quadrant, stretch, inPlace);
   }
 }
 
@@ -178,9 +183,9 @@ void inverseCases(Form form) {
         for (bool bound : {false, true}) {
           if ((form == Form::buffer || form == Form::pair) && stretch) continue;
           if (form == Form::buffer && bound) continue;  // no caller images
-          SCOPED_TRACE(testing::Message() << spectrum.width() << "x" << spectrum.height() << " offset "
-                                          << spectrum.offset().x << " form " << int(form) << " stretch " << stretch
-                                          << " in place " << inPlace << " bound " << bound);
+          SCOPED_TRACE(testing::Message()
+                       << spectrum.width() << "x" << spectrum.height() << " offset " << spectrum.offset().x << " form "
+                       << int(form) << " stretch " << stretch << " in place " << inPlace << " bound " << bound);
           vcFrequencyBuffer spatial = spectrum, ignored, reference = spectrum;
           const long before = vsys_attention_polls();
           vfInverseFFT(spatial, ignored, true);

@@ -41,8 +41,8 @@ constexpr const char* kPow2 = "Size must be a power of 2.";
 // same holding its inverse, an 8 x 8 one.
 struct Args {
   vcFrequencyBuffer spectrum, empty, inverse, narrow{8, 8}, result{2, 2};
-  vcPelBuffer<unsigned char> u8 = vftest::randomImage<unsigned char>(10, 6, 255.0, 1), u8Shifted = u8,
-                             u8Wide{2049, 1}, u8Tall{1, 2049}, u8Unbound, out{3, 2}, quadrant{3, 2};
+  vcPelBuffer<unsigned char> u8 = vftest::randomImage<unsigned char>(10, 6, 255.0, 1), u8Shifted = u8, u8Wide{2049, 1},
+                             u8Tall{1, 2049}, u8Unbound, out{3, 2}, quadrant{3, 2};
   vcPelBuffer<unsigned short> u16 = vftest::randomImage<unsigned short>(10, 6, 999.0, 2), u16Wide{1, 2049};
   vcPelBuffer<unsigned short> u16Unbound;
   vcPelBuffer<double> d = vftest::randomImage<double>(10, 6, 1.0, 3), dWide{2049, 2}, dUnbound, angle{3, 2}, re{3, 2},
@@ -125,8 +125,8 @@ TEST(BadInput, FrequencyBuffer) {
       {"get LONG_MIN centered", [](Args& a) { (void)a.spectrum.get(LONG_MIN, 0, true); }, kCoord, kOutOfBounds},
       {"put LONG_MAX stored", [](Args& a) { a.spectrum.putReal(0, LONG_MAX, 1.0, false); }, kCoord, kOutOfBounds},
       {"get (8, 0) centered of 16 x 8", [](Args& a) { (void)a.spectrum.get(8, 0, true); }, kCoord, kOutOfBounds},
-      {"display mapping of unbound", [](Args& a) { vfFrequencyMapImage(a.dUnbound, Defs::eMapLog, 0, 1); },
-       kUnbound, nullptr},
+      {"display mapping of unbound", [](Args& a) { vfFrequencyMapImage(a.dUnbound, Defs::eMapLog, 0, 1); }, kUnbound,
+       nullptr},
   };
   // Every element accessor and view checks for data, then for an inverse, then the
   // coordinates.
@@ -229,20 +229,61 @@ TEST(BadInput, FilterParameters) {
   using G = vcFrequencyFilterGabor;
   const vcPair<double> s{0.05, 0.05}, p{0.0, 0.0};
   expectRefusals({
-      {"band: frequency +inf", [](Args&) { BP(0.05, 0, kInf, {8, 8}, 0); }, kArgument, kFrequency},
-      {"band: sigma inf", [](Args&) { BP(kInf, 0, 0.2, {8, 8}, 0); }, kArgument, kTooLarge},
-      {"band: sigma NaN", [](Args&) { BP(kNaN, 0, 0.2, {8, 8}, 0); }, kArgument, kTooLarge},
-      {"band: plateau inf", [](Args&) { BP(0.05, kInf, 0.2, {8, 8}, 0); }, kArgument, kTooLarge},
-      {"band: dc LONG_MIN", [](Args&) { BP(0.05, 0, 0.2, {8, 8}, LONG_MIN); }, kArgument,
-       "DC Removal Radius cannot be negative."},
-      {"band: size LONG_MAX", [](Args&) { BP(0.05, 0, 0.2, {LONG_MAX, 8}, 0); }, kSize, kPow2},
-      {"band: size 2^62", [](Args&) { BP(0.05, 0, 0.2, {1L << 62, 8}, 0); }, kArgument, kTooLarge},
-      {"gabor: angle NaN", [=](Args&) { G(s, p, vcRadian(kNaN), 0.2, {8, 8}, 0); }, kArgument, kTooLarge},
-      {"gabor: angle inf", [=](Args&) { G(s, p, vcRadian(kInf), 0.2, {8, 8}, 0); }, kArgument, kTooLarge},
-      {"gabor: sigma -inf", [=](Args&) { G({-kInf, 0.1}, p, vcRadian(0), 0.2, {8, 8}, 0); }, kArgument,
-       "Sigma values must be positive."},
-      {"gabor: size 2^40 x 2^40", [=](Args&) { G(s, p, vcRadian(0), 0.2, {1L << 40, 1L << 40}, 0); }, kArgument,
-       kTooLarge},
+      {"band: frequency +inf",
+       [](Args&) {
+         BP(0.05, 0, kInf, {8, 8}, 0);
+       },
+       kArgument, kFrequency},
+      {"band: sigma inf",
+       [](Args&) {
+         BP(kInf, 0, 0.2, {8, 8}, 0);
+       },
+       kArgument, kTooLarge},
+      {"band: sigma NaN",
+       [](Args&) {
+         BP(kNaN, 0, 0.2, {8, 8}, 0);
+       },
+       kArgument, kTooLarge},
+      {"band: plateau inf",
+       [](Args&) {
+         BP(0.05, kInf, 0.2, {8, 8}, 0);
+       },
+       kArgument, kTooLarge},
+      {"band: dc LONG_MIN",
+       [](Args&) {
+         BP(0.05, 0, 0.2, {8, 8}, LONG_MIN);
+       },
+       kArgument, "DC Removal Radius cannot be negative."},
+      {"band: size LONG_MAX",
+       [](Args&) {
+         BP(0.05, 0, 0.2, {LONG_MAX, 8}, 0);
+       },
+       kSize, kPow2},
+      {"band: size 2^62",
+       [](Args&) {
+         BP(0.05, 0, 0.2, {1L << 62, 8}, 0);
+       },
+       kArgument, kTooLarge},
+      {"gabor: angle NaN",
+       [=](Args&) {
+         G(s, p, vcRadian(kNaN), 0.2, {8, 8}, 0);
+       },
+       kArgument, kTooLarge},
+      {"gabor: angle inf",
+       [=](Args&) {
+         G(s, p, vcRadian(kInf), 0.2, {8, 8}, 0);
+       },
+       kArgument, kTooLarge},
+      {"gabor: sigma -inf",
+       [=](Args&) {
+         G({-kInf, 0.1}, p, vcRadian(0), 0.2, {8, 8}, 0);
+       },
+       kArgument, "Sigma values must be positive."},
+      {"gabor: size 2^40 x 2^40",
+       [=](Args&) {
+         G(s, p, vcRadian(0), 0.2, {1L << 40, 1L << 40}, 0);
+       },
+       kArgument, kTooLarge},
       {"setter: sigma inf", [](Args& a) { a.bandPass.sigma(kInf); }, kArgument, kTooLarge},
   });
 }
@@ -278,13 +319,31 @@ TEST(BadInput, DISABLED_NaNParametersFailTheirOwnCheck) {
   using BP = vcFrequencyFilterBandPass;
   using G = vcFrequencyFilterGabor;
   expectRefusals({
-      {"band: frequency NaN", [](Args&) { BP(0.05, 0, kNaN, {8, 8}, 0); }, kArgument, kFrequency},
-      {"band: sigma NaN", [](Args&) { BP(kNaN, 0, 0.2, {8, 8}, 0); }, kArgument, "Sigma must be positive."},
-      {"band: plateau NaN", [](Args&) { BP(0.05, kNaN, 0.2, {8, 8}, 0); }, kArgument, "Plateau cannot be negative."},
-      {"gabor: frequency NaN", [](Args&) { G({0.05, 0.05}, {0, 0}, vcRadian(0), kNaN, {8, 8}, 0); }, kArgument,
-       kFrequency},
-      {"gabor: plateau (0, NaN)", [](Args&) { G({0.05, 0.05}, {0, kNaN}, vcRadian(0), 0.2, {8, 8}, 0); }, kArgument,
-       "Plateau values cannot be negative."},
+      {"band: frequency NaN",
+       [](Args&) {
+         BP(0.05, 0, kNaN, {8, 8}, 0);
+       },
+       kArgument, kFrequency},
+      {"band: sigma NaN",
+       [](Args&) {
+         BP(kNaN, 0, 0.2, {8, 8}, 0);
+       },
+       kArgument, "Sigma must be positive."},
+      {"band: plateau NaN",
+       [](Args&) {
+         BP(0.05, kNaN, 0.2, {8, 8}, 0);
+       },
+       kArgument, "Plateau cannot be negative."},
+      {"gabor: frequency NaN",
+       [](Args&) {
+         G({0.05, 0.05}, {0, 0}, vcRadian(0), kNaN, {8, 8}, 0);
+       },
+       kArgument, kFrequency},
+      {"gabor: plateau (0, NaN)",
+       [](Args&) {
+         G({0.05, 0.05}, {0, kNaN}, vcRadian(0), 0.2, {8, 8}, 0);
+       },
+       kArgument, "Plateau values cannot be negative."},
       {"setter: frequency NaN", [](Args& a) { a.bandPass.frequency(kNaN); }, kArgument, kFrequency},
   });
 }

@@ -40,8 +40,8 @@ template <class A, class B = A>
   for (long y = 0; y < a.height(); ++y)
     for (long x = 0; x < a.width(); ++x)
       if (!(std::abs(static_cast<double>(a.get(x, y)) - static_cast<double>(b.get(x, y))) <= tolerance))
-        return ::testing::AssertionFailure() << "pixel " << x << "," << y << ": " << +a.get(x, y) << " vs "
-                                             << +b.get(x, y);
+        return ::testing::AssertionFailure()
+               << "pixel " << x << "," << y << ": " << +a.get(x, y) << " vs " << +b.get(x, y);
   return ::testing::AssertionSuccess();
 }
 

@@ -9,4 +9,4 @@ namespace reference {
 void complexFFT2D(float* data, long width, long height, int direction, long bandMin, long bandMax);
 void realFFT2D(float* data, long width, long height);
 
-} // namespace reference
+}  // namespace reference

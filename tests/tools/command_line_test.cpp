@@ -46,12 +46,27 @@ TEST(DemoCommandLine, HelpAndVersion) {
 TEST(DemoCommandLine, BadCommandLinesFailWithStatus2) {
   const path dir = demotest::scratchDir("bad_command_lines");
   const std::vector<std::vector<std::string>> cases = {
-      {"--bogus"}, {"-x"}, {"--frequency"}, {"--frequency", "abc"}, {"--frequency", "0.1x"}, {"--frequency=nan"},
-      {"--dc-radius", "1.5"}, {"--angle", "30degrees"}, {"--filter", "lowpass"}, {"--kernel", "gauss:2"},
-      {"--filter", "band-pass", "--angle", "30"}, {"--filter", "band-reject", "--mirror"},
-      {"--filter", "image", "--sigma", "0.1"}, {"--filter", "image", "--kernel", "triangle:3"},
-      {"--filter", "image", "--kernel", "box:0"}, {"--filter", "image", "--kernel", "gauss:-1"}, {"--mirror=yes"},
-      {"--sigma", "0.1", "--sigma", "0.2"}, {"--scene-size", "8"}, {"a.pgm", "b.pgm"}, {"a.pgm", "--scene-size", "64"},
+      {"--bogus"},
+      {"-x"},
+      {"--frequency"},
+      {"--frequency", "abc"},
+      {"--frequency", "0.1x"},
+      {"--frequency=nan"},
+      {"--dc-radius", "1.5"},
+      {"--angle", "30degrees"},
+      {"--filter", "lowpass"},
+      {"--kernel", "gauss:2"},
+      {"--filter", "band-pass", "--angle", "30"},
+      {"--filter", "band-reject", "--mirror"},
+      {"--filter", "image", "--sigma", "0.1"},
+      {"--filter", "image", "--kernel", "triangle:3"},
+      {"--filter", "image", "--kernel", "box:0"},
+      {"--filter", "image", "--kernel", "gauss:-1"},
+      {"--mirror=yes"},
+      {"--sigma", "0.1", "--sigma", "0.2"},
+      {"--scene-size", "8"},
+      {"a.pgm", "b.pgm"},
+      {"a.pgm", "--scene-size", "64"},
   };
   for (std::vector<std::string> args : cases) {
     SCOPED_TRACE(args.front());

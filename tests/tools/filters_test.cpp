@@ -19,7 +19,9 @@ using Args = std::vector<std::string>;
 // Two gratings over 128 x 128 pixels: A at 0.125 cycles per pixel along x (0 degrees),
 // B at 0.25 along y (90 degrees); each spectrum peak sits on a cell.
 constexpr double kAx = 0.125, kBy = 0.25;
-GreyImage twoGratings() { return demotest::gratings(128, 128, 8, 128, {{kAx, 0, 50}, {0, kBy, 50}}); }
+GreyImage twoGratings() {
+  return demotest::gratings(128, 128, 8, 128, {{kAx, 0, 50}, {0, kBy, 50}});
+}
 
 // Runs the demo on `input` (written to dir/in.pgm unless empty), checks that it
 // succeeded and wrote six pictures, and returns the one named.
@@ -73,8 +75,8 @@ TEST(DemoFilters, EachFilterKeepsTheGratingItSelects) {
     EXPECT_GT(c.keepsA ? a / b : b / a, 10.0) << "A " << a << ", B " << b;
     const double fx = c.keepsA ? kAx : 0, fy = c.keepsA ? 0 : kBy;
     if (c.symmetric) {
-      EXPECT_NEAR(std::arg(demotest::coefficient(filtered, fx, fy) / demotest::coefficient(twoGratings(), fx, fy)),
-                  0.0, 0.05);
+      EXPECT_NEAR(std::arg(demotest::coefficient(filtered, fx, fy) / demotest::coefficient(twoGratings(), fx, fy)), 0.0,
+                  0.05);
     }
   }
 }
@@ -166,8 +168,8 @@ TEST(DemoFilters, SixteenBitPngIsPaddedForTheTransformAndCroppedBack) {
       runOn(dir, GreyImage(), {(dir / "in.png").string(), "--filter", "band-pass", "--frequency", "0.1"}, "input.png");
   EXPECT_EQ(copy.depth, 16);
   EXPECT_EQ(copy.samples, input.samples);
-  for (const char* name : {"spectrum.png", "response.png", "filtered-spectrum.png", "filtered.png",
-                           "filtered-magnitude.png"}) {
+  for (const char* name :
+       {"spectrum.png", "response.png", "filtered-spectrum.png", "filtered.png", "filtered-magnitude.png"}) {
     const GreyImage p = demotest::picture(dir, name);
     const bool spectral = std::string(name).find("spectrum") != std::string::npos || name[0] == 'r';
     EXPECT_EQ(std::pair(p.width, p.height), spectral ? std::pair(128L, 64L) : std::pair(100L, 60L)) << name;

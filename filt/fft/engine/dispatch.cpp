@@ -4,61 +4,57 @@
 
 namespace {
 
-void vf_ScalarTile(const float* from, long fromStride, float* to, long toStride)
-{
-    for (long i = 0; i < 8; ++i) {
-        for (long j = 0; j < 8; ++j) {
-            to[2 * (j * toStride + i)] = from[2 * (i * fromStride + j)];
-            to[2 * (j * toStride + i) + 1] = from[2 * (i * fromStride + j) + 1];
-        }
+void vf_ScalarTile(const float* from, long fromStride, float* to, long toStride) {
+  for (long i = 0; i < 8; ++i) {
+    for (long j = 0; j < 8; ++j) {
+      to[2 * (j * toStride + i)] = from[2 * (i * fromStride + j)];
+      to[2 * (j * toStride + i) + 1] = from[2 * (i * fromStride + j) + 1];
     }
+  }
 }
 
-} // namespace
+}  // namespace
 
-bool vf_EngineLevelSupported(vc_EngineLevel level)
-{
+bool vf_EngineLevelSupported(vc_EngineLevel level) {
 #if defined(__x86_64__)
-    // The runtime's feature bits also require the operating system to save the vector
-    // registers (XCR0), so a level reported here can run.
-    __builtin_cpu_init();
-    switch (level) {
+  // The runtime's feature bits also require the operating system to save the vector
+  // registers (XCR0), so a level reported here can run.
+  __builtin_cpu_init();
+  switch (level) {
     case vc_EngineLevel::scalar:
     case vc_EngineLevel::sse2:
-        return true;
+      return true;
     case vc_EngineLevel::avx2:
-        return __builtin_cpu_supports("avx2");
+      return __builtin_cpu_supports("avx2");
     case vc_EngineLevel::avx512:
-        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
-    }
-    return false;
+      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
+  }
+  return false;
 #else
-    return level == vc_EngineLevel::scalar;
+  return level == vc_EngineLevel::scalar;
 #endif
 }
 
-vc_EngineLevel vf_BestEngineLevel()
-{
-    for (const vc_EngineLevel level : {vc_EngineLevel::avx512, vc_EngineLevel::avx2, vc_EngineLevel::sse2}) {
-        if (vf_EngineLevelSupported(level)) {
-            return level;
-        }
+vc_EngineLevel vf_BestEngineLevel() {
+  for (const vc_EngineLevel level : {vc_EngineLevel::avx512, vc_EngineLevel::avx2, vc_EngineLevel::sse2}) {
+    if (vf_EngineLevelSupported(level)) {
+      return level;
     }
-    return vc_EngineLevel::scalar;
+  }
+  return vc_EngineLevel::scalar;
 }
 
-vc_LevelKernels vf_LevelKernels(vc_EngineLevel level)
-{
-    switch (level) {
+vc_LevelKernels vf_LevelKernels(vc_EngineLevel level) {
+  switch (level) {
 #if defined(__x86_64__)
     case vc_EngineLevel::sse2:
-        return vf_Sse2Kernels;
+      return vf_Sse2Kernels;
     case vc_EngineLevel::avx2:
-        return vf_Avx2Kernels;
+      return vf_Avx2Kernels;
     case vc_EngineLevel::avx512:
-        return vf_Avx512Kernels;
+      return vf_Avx512Kernels;
 #endif
     default:
-        return {1, nullptr, vf_ScalarTile, 0, nullptr};
-    }
+      return {1, nullptr, vf_ScalarTile, 0, nullptr};
+  }
 }

@@ -42,12 +42,11 @@ vc_EngineLevel vf_BestEngineLevel();
 // outside which every input row is known to be zero. Rows outside it are neither
 // polled nor transformed in the first pass. Pass 0, height to process every row. Any
 // long is accepted.
-void vf_ComplexFFT2D(float* data, long width, long height, int direction, long bandMin,
-                     long bandMax);
+void vf_ComplexFFT2D(float* data, long width, long height, int direction, long bandMin, long bandMax);
 // The same at a given level (an unsupported one is replaced by the best supported). A
 // name of its own rather than an overload, so that vf_ComplexFFT2D names one function.
-void vf_ComplexFFT2DAtLevel(float* data, long width, long height, int direction, long bandMin,
-                            long bandMax, vc_EngineLevel level);
+void vf_ComplexFFT2DAtLevel(float* data, long width, long height, int direction, long bandMin, long bandMax,
+                            vc_EngineLevel level);
 
 // Forward transform of real samples. On entry row y's `width` samples stand in the first
 // `width` floats of the row's slot of 2*width floats; the other half of each slot is

@@ -5,7 +5,6 @@
 #include <bit>
 #include <cassert>
 
-inline bool vf_IsEngineSize(long n)
-{
-    return n >= 1 && n <= 2048 && std::has_single_bit(static_cast<unsigned long>(n));
+inline bool vf_IsEngineSize(long n) {
+  return n >= 1 && n <= 2048 && std::has_single_bit(static_cast<unsigned long>(n));
 }

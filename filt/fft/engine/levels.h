@@ -22,42 +22,39 @@
 // order[k] of the stage output (the bit-reversal permutation, plus order[n] = n for
 // the untangled X[W/2]). The conjugations of an inverse transform are exact sign
 // changes and happen on the way in and out.
-struct vc_RowPass
-{
-    long n = 0;                                 // complex values transformed per row
-    int direction = +1;                         // < 0: inverse kernel
-    const vc_StageTwiddle* twiddles = nullptr;  // sequences of spans up to n at least
-    const long* order = nullptr;                // n entries, or n + 1 with untangle
-    const vc_UntangleTwiddle* untangle = nullptr; // real rows of width 2n: untangle after the stages
-    float* lanes = nullptr;                     // (n + 1) elements of every lane, 64-byte
-                                                // aligned; columnSweep/lanes such batches
-    long mirrorWidth = 0;                       // columns of a real input: see transformColumns
+struct vc_RowPass {
+  long n = 0;                                    // complex values transformed per row
+  int direction = +1;                            // < 0: inverse kernel
+  const vc_StageTwiddle* twiddles = nullptr;     // sequences of spans up to n at least
+  const long* order = nullptr;                   // n entries, or n + 1 with untangle
+  const vc_UntangleTwiddle* untangle = nullptr;  // real rows of width 2n: untangle after the stages
+  float* lanes = nullptr;                        // (n + 1) elements of every lane, 64-byte
+                                                 // aligned; columnSweep/lanes such batches
+  long mirrorWidth = 0;                          // columns of a real input: see transformColumns
 };
 
 // The kernels of one level, picked per call by vf_LevelKernels.
-struct vc_LevelKernels
-{
-    // Rows per batch; 1 for the scalar level, which transforms rows in place instead.
-    long lanes;
-    // Transforms rows[0 ... lanes-1] (each n complex values in, n or n + 1 out). A
-    // pointer may repeat: a batch that is not full repeats a spare row.
-    void (*transformRows)(const vc_RowPass& pass, float* const* rows);
-    // to[j][i] = from[i][j] for an 8 x 8 tile of complex values; strides count complex
-    // values. The tiles must not overlap.
-    vc_TileMove moveTile;
-    // Columns per call of transformColumns (a multiple of 16); 0 for the scalar level.
-    long columnSweep;
-    // Transforms the columns first ... first + columns - 1 (at most columnSweep of
-    // them) in place, each as a row of pass.n values: value y of column x is the
-    // complex value at array + y*stride + 2x (stride in floats). No untangle. It
-    // gathers every batch of the call in one sweep down the rows and scatters them in
-    // another, so that each row's cache lines and page are visited twice per call, not
-    // twice per batch. With pass.mirrorWidth = W (the spectrum of a real input) the
-    // scatter also writes the conjugate-symmetric half from the values in hand:
-    // value (n - y) mod n of column W - x = conj(value y of column x) for the columns
-    // 1 <= x <= W/2 - 1.
-    void (*transformColumns)(const vc_RowPass& pass, float* array, long stride, long first,
-                             long columns);
+struct vc_LevelKernels {
+  // Rows per batch; 1 for the scalar level, which transforms rows in place instead.
+  long lanes;
+  // Transforms rows[0 ... lanes-1] (each n complex values in, n or n + 1 out). A
+  // pointer may repeat: a batch that is not full repeats a spare row.
+  void (*transformRows)(const vc_RowPass& pass, float* const* rows);
+  // to[j][i] = from[i][j] for an 8 x 8 tile of complex values; strides count complex
+  // values. The tiles must not overlap.
+  vc_TileMove moveTile;
+  // Columns per call of transformColumns (a multiple of 16); 0 for the scalar level.
+  long columnSweep;
+  // Transforms the columns first ... first + columns - 1 (at most columnSweep of
+  // them) in place, each as a row of pass.n values: value y of column x is the
+  // complex value at array + y*stride + 2x (stride in floats). No untangle. It
+  // gathers every batch of the call in one sweep down the rows and scatters them in
+  // another, so that each row's cache lines and page are visited twice per call, not
+  // twice per batch. With pass.mirrorWidth = W (the spectrum of a real input) the
+  // scatter also writes the conjugate-symmetric half from the values in hand:
+  // value (n - y) mod n of column W - x = conj(value y of column x) for the columns
+  // 1 <= x <= W/2 - 1.
+  void (*transformColumns)(const vc_RowPass& pass, float* array, long stride, long first, long columns);
 };
 
 vc_LevelKernels vf_LevelKernels(vc_EngineLevel level);

@@ -18,8 +18,7 @@ using vc_TileMove = void (*)(const float* from, long fromStride, float* to, long
 // rows of `rows` values. Only the source rows r < rowsUsed and columns c < colsUsed
 // need to move (rounded up to whole tiles; pass rows and cols to move everything).
 // Tiled when both sizes are at least 4. Ignores any band.
-void vf_Transpose(const float* src, float* dst, long cols, long rows, long colsUsed,
-                  long rowsUsed, vc_TileMove move);
+void vf_Transpose(const float* src, float* dst, long cols, long rows, long colsUsed, long rowsUsed, vc_TileMove move);
 
 // In-place transpose of an n x n array. Rows outside the band [bandMin, bandMax]
 // (centered row frame, see band.h) are known to be zero: when the band is not the

@@ -64,23 +64,23 @@ class VEXFILT_API vcFrequencyDefs {
 // Each concrete error: built from a literal message or none; errorNumber()
 // answers its constant; suicideAndRethrow() deletes the (heap) object and
 // throws a copy of it as its own class.
-#define VEXFILT_DECLARE_ERROR(Name)                                \
-  class VEXFILT_API Name : public Errors {                         \
-   public:                                                         \
-    Name(const char* message = nullptr);                                 \
-    Name(const Name&);                                             \
-    Name& operator=(const Name&);                                  \
-    ~Name() override;                                              \
-    long errorNumber() const override;                             \
-    [[noreturn]] void suicideAndRethrow() override;                \
-                                                                   \
-   protected:                                                      \
-    void dispatchSerialize(vcArchive& ar) override;                \
-    void serialize_(vcArchive& ar, unsigned char version);         \
-                                                                   \
-   private:                                                        \
-    static vcPersistent* make();                                   \
-    static vc_Instantiator sExemplar;                              \
+#define VEXFILT_DECLARE_ERROR(Name)                        \
+  class VEXFILT_API Name : public Errors {                 \
+   public:                                                 \
+    Name(const char* message = nullptr);                   \
+    Name(const Name&);                                     \
+    Name& operator=(const Name&);                          \
+    ~Name() override;                                      \
+    long errorNumber() const override;                     \
+    [[noreturn]] void suicideAndRethrow() override;        \
+                                                           \
+   protected:                                              \
+    void dispatchSerialize(vcArchive& ar) override;        \
+    void serialize_(vcArchive& ar, unsigned char version); \
+                                                           \
+   private:                                                \
+    static vcPersistent* make();                           \
+    static vc_Instantiator sExemplar;                      \
   };
 
   // 0x10006300: a filter parameter out of its range.
@@ -293,15 +293,19 @@ VEXFILT_API void vfForwardFFT(const vcPelBuffer_const<T>& real, const vcPelBuffe
 }
 
 // The templates are instantiated in the library for the three pixel types.
-extern template VEXFILT_API void vfForwardFFT<unsigned char>(const vcPelBuffer_const<unsigned char>&, vcFrequencyBuffer&);
-extern template VEXFILT_API void vfForwardFFT<unsigned short>(const vcPelBuffer_const<unsigned short>&, vcFrequencyBuffer&);
+extern template VEXFILT_API void vfForwardFFT<unsigned char>(const vcPelBuffer_const<unsigned char>&,
+                                                             vcFrequencyBuffer&);
+extern template VEXFILT_API void vfForwardFFT<unsigned short>(const vcPelBuffer_const<unsigned short>&,
+                                                              vcFrequencyBuffer&);
 extern template VEXFILT_API void vfForwardFFT<double>(const vcPelBuffer_const<double>&, vcFrequencyBuffer&);
 extern template VEXFILT_API void vfForwardFFT<unsigned char>(const vcPelBuffer_const<unsigned char>&,
-                                                             const vcPelBuffer_const<unsigned char>&, vcFrequencyBuffer&);
+                                                             const vcPelBuffer_const<unsigned char>&,
+                                                             vcFrequencyBuffer&);
 extern template VEXFILT_API void vfForwardFFT<unsigned short>(const vcPelBuffer_const<unsigned short>&,
-                                                              const vcPelBuffer_const<unsigned short>&, vcFrequencyBuffer&);
-extern template VEXFILT_API void vfForwardFFT<double>(const vcPelBuffer_const<double>&, const vcPelBuffer_const<double>&,
-                                                      vcFrequencyBuffer&);
+                                                              const vcPelBuffer_const<unsigned short>&,
+                                                              vcFrequencyBuffer&);
+extern template VEXFILT_API void vfForwardFFT<double>(const vcPelBuffer_const<double>&,
+                                                      const vcPelBuffer_const<double>&, vcFrequencyBuffer&);
 
 // The forward transform of a buffer's array (every row; the source's band
 // and inverse flag are ignored). Throws Uninitialized "FrequencyBuffer has
@@ -354,8 +358,8 @@ VEXFILT_API void vfInverseFFT(const vcFrequencyBuffer& source, vcPelBuffer<doubl
 // when not null) or a quadrant image (always made) beside the magnitude.
 VEXFILT_API void vf_InverseFFT(vcFrequencyBuffer& buffer, vcPelBuffer<unsigned char>& image,
                                vcPelBuffer<unsigned char>& quadrant, bool stretch, bool inPlace);
-VEXFILT_API void vf_InverseFFT(vcFrequencyBuffer& buffer, vcPelBuffer<unsigned char>& image,
-                               vcPelBuffer<double>* angle, bool stretch, bool inPlace);
+VEXFILT_API void vf_InverseFFT(vcFrequencyBuffer& buffer, vcPelBuffer<unsigned char>& image, vcPelBuffer<double>* angle,
+                               bool stretch, bool inPlace);
 VEXFILT_API void vf_InverseFFT(vcFrequencyBuffer& buffer, vcPelBuffer<unsigned short>& image,
                                vcPelBuffer<unsigned char>& quadrant, bool stretch, bool inPlace);
 VEXFILT_API void vf_InverseFFT(vcFrequencyBuffer& buffer, vcPelBuffer<unsigned short>& image,
@@ -409,15 +413,15 @@ VEXFILT_API void vfInverseFFTQuadrant(const vcFrequencyBuffer& buffer, vcPelBuff
 
 // The inverse templates, instantiated in the library for the three pixel types.
 #define VEXFILT_EXTERN_INVERSE(T)                                                                                  \
-  extern template VEXFILT_API void vfInverseFFT<T>(vcFrequencyBuffer&, vcPelBuffer<T>&, bool, bool);              \
-  extern template VEXFILT_API void vfInverseFFT<T>(const vcFrequencyBuffer&, vcPelBuffer<T>&, bool);              \
+  extern template VEXFILT_API void vfInverseFFT<T>(vcFrequencyBuffer&, vcPelBuffer<T>&, bool, bool);               \
+  extern template VEXFILT_API void vfInverseFFT<T>(const vcFrequencyBuffer&, vcPelBuffer<T>&, bool);               \
   extern template VEXFILT_API void vfInverseFFTAngle<T>(vcFrequencyBuffer&, vcPelBuffer<T>&, vcPelBuffer<double>&, \
                                                         bool, bool);                                               \
-  extern template VEXFILT_API void vfInverseFFTAngle<T>(const vcFrequencyBuffer&, vcPelBuffer<T>&,                \
+  extern template VEXFILT_API void vfInverseFFTAngle<T>(const vcFrequencyBuffer&, vcPelBuffer<T>&,                 \
                                                         vcPelBuffer<double>&, bool);                               \
-  extern template VEXFILT_API void vfInverseFFTQuadrant<T>(vcFrequencyBuffer&, vcPelBuffer<T>&,                   \
+  extern template VEXFILT_API void vfInverseFFTQuadrant<T>(vcFrequencyBuffer&, vcPelBuffer<T>&,                    \
                                                            vcPelBuffer<unsigned char>&, bool, bool);               \
-  extern template VEXFILT_API void vfInverseFFTQuadrant<T>(const vcFrequencyBuffer&, vcPelBuffer<T>&,             \
+  extern template VEXFILT_API void vfInverseFFTQuadrant<T>(const vcFrequencyBuffer&, vcPelBuffer<T>&,              \
                                                            vcPelBuffer<unsigned char>&, bool);
 VEXFILT_EXTERN_INVERSE(unsigned char)
 VEXFILT_EXTERN_INVERSE(unsigned short)
@@ -436,17 +440,20 @@ VEXFILT_API void vf_InverseFFTInline11(const float* source, unsigned char* desti
                                        float k, long width, long columns, long pitch, long* rows);
 // 8-bit round((m*k - low)*scale), low 8 bits.
 VEXFILT_API void vf_InverseFFTInline2(const float* source, unsigned char* destination, unsigned short* scratch,
-                                      float scale, float low, float k, long width, long columns, long pitch, long* rows);
+                                      float scale, float low, float k, long width, long columns, long pitch,
+                                      long* rows);
 VEXFILT_API void vf_InverseFFTInline9(const float* source, unsigned char* destination, unsigned short* scratch,
-                                      float scale, float low, float k, long width, long columns, long pitch, long* rows);
+                                      float scale, float low, float k, long width, long columns, long pitch,
+                                      long* rows);
 // 16-bit round(m*k), saturated at 65535.
 VEXFILT_API void vf_InverseFFTInline6(const float* source, unsigned short* destination, unsigned int* scratch, float k,
                                       long width, long columns, long pitch, long* rows);
-VEXFILT_API void vf_InverseFFTInline13(const float* source, unsigned short* destination, unsigned int* scratch,
-                                       float k, long width, long columns, long pitch, long* rows);
+VEXFILT_API void vf_InverseFFTInline13(const float* source, unsigned short* destination, unsigned int* scratch, float k,
+                                       long width, long columns, long pitch, long* rows);
 // 16-bit round((m*k - low)*scale), low 16 bits.
 VEXFILT_API void vf_InverseFFTInline5(const float* source, unsigned short* destination, unsigned int* scratch,
-                                      float scale, float low, float k, long width, long columns, long pitch, long* rows);
+                                      float scale, float low, float k, long width, long columns, long pitch,
+                                      long* rows);
 VEXFILT_API void vf_InverseFFTInline12(const float* source, unsigned short* destination, unsigned int* scratch,
                                        float scale, float low, float k, long width, long columns, long pitch,
                                        long* rows);
@@ -481,8 +488,8 @@ VEXFILT_API void vf_InverseFFTInline14(const float* source, double* destination,
 // bits of the exact integer part of any finite value (infinities give 0).
 // Throws UnboundWindow (no text) for an unbound input.
 VEXFILT_API vcPelBuffer<unsigned char> vfFrequencyMapImage(const vcPelBuffer_const<double>& image,
-                                                          vcFrequencyDefs::FrequencyMapping mapping, double a,
-                                                          double b);
+                                                           vcFrequencyDefs::FrequencyMapping mapping, double a,
+                                                           double b);
 
 // ---------------------------------------------------------------------------
 // Spectrum arithmetic

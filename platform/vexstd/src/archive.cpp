@@ -36,17 +36,27 @@ U decodeLE(const unsigned char* in) {
 template <class T>
 struct Bits;
 template <>
-struct Bits<long> { using type = std::uint64_t; };
+struct Bits<long> {
+  using type = std::uint64_t;
+};
 template <>
-struct Bits<unsigned long> { using type = std::uint64_t; };
+struct Bits<unsigned long> {
+  using type = std::uint64_t;
+};
 template <>
-struct Bits<double> { using type = std::uint64_t; };
+struct Bits<double> {
+  using type = std::uint64_t;
+};
 template <>
-struct Bits<float> { using type = std::uint32_t; };
+struct Bits<float> {
+  using type = std::uint32_t;
+};
 
 }  // namespace
 
-vcArchive::vcArchive(bool storing) : storing_(storing) { tLiveArchives.push_back(this); }
+vcArchive::vcArchive(bool storing) : storing_(storing) {
+  tLiveArchives.push_back(this);
+}
 
 vcArchive::~vcArchive() {
   auto it = std::find(tLiveArchives.rbegin(), tLiveArchives.rend(), this);
@@ -194,7 +204,9 @@ vcArchive::UnknownVersion::UnknownVersion(const char* text, int number) : vcExce
   if (number != 0) what_ += " (line " + std::to_string(number) + ")";
 }
 
-void vcArchive::UnknownVersion::message_(std::ostream& out) const { out << what_; }
+void vcArchive::UnknownVersion::message_(std::ostream& out) const {
+  out << what_;
+}
 
 // ---- memory archive ----
 
@@ -215,14 +227,15 @@ void vcMemoryArchive::read(void* bytes, std::size_t n) {
   pos_ += n;
 }
 
-std::uint64_t vcMemoryArchive::remaining() const { return isStoring() ? 0 : bytes_.size() - pos_; }
+std::uint64_t vcMemoryArchive::remaining() const {
+  return isStoring() ? 0 : bytes_.size() - pos_;
+}
 
 // ---- file archive ----
 
 vcFileArchive::vcFileArchive(const std::string& path, Mode mode) : vcArchive(mode == Mode::store), path_(path) {
   file_ = std::fopen(path.c_str(), mode == Mode::store ? "wb" : "rb");
-  if (file_ == nullptr)
-    throw IOError(("Cannot open archive file " + path + ": " + std::strerror(errno)).c_str());
+  if (file_ == nullptr) throw IOError(("Cannot open archive file " + path + ": " + std::strerror(errno)).c_str());
   if (mode == Mode::load) {
     // The size bounds every count a record may claim.
     if (std::fseek(file_, 0, SEEK_END) != 0 || std::ftell(file_) < 0) {
@@ -258,7 +271,9 @@ void vcFileArchive::read(void* bytes, std::size_t n) {
   pos_ += n;
 }
 
-std::uint64_t vcFileArchive::remaining() const { return isStoring() ? 0 : size_ - pos_; }
+std::uint64_t vcFileArchive::remaining() const {
+  return isStoring() ? 0 : size_ - pos_;
+}
 
 vcArchive& operator||(vcArchive& ar, unsigned char& v) {
   ar.exchangeByte(v);

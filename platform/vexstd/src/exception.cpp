@@ -14,7 +14,9 @@ std::string vcException::message() const {
   return out.str();
 }
 
-const char* vcException::what() const noexcept { return "vcException"; }
+const char* vcException::what() const noexcept {
+  return "vcException";
+}
 
 void vcException::message_(std::ostream&) const {}
 
@@ -43,7 +45,9 @@ vcExceptionWithString::vcExceptionWithString(const char* text)
 
 vcExceptionWithString::~vcExceptionWithString() = default;
 
-void vcExceptionWithString::message_(std::ostream& out) const { out << text_; }
+void vcExceptionWithString::message_(std::ostream& out) const {
+  out << text_;
+}
 
 void vfThrowExceptionOnFailure(long status) {
   if (status == VSYS_OK) return;

@@ -16,8 +16,12 @@ vcRadian vcRadian::norm() const {
   return vcRadian(r);
 }
 
-double cos(vcRadian angle) { return std::cos(angle.value()); }
-double sin(vcRadian angle) { return std::sin(angle.value()); }
+double cos(vcRadian angle) {
+  return std::cos(angle.value());
+}
+double sin(vcRadian angle) {
+  return std::sin(angle.value());
+}
 
 vcMatrix<2>::vcMatrix(vcRadian rotation, vcRadian skew, double xScale, double yScale) {
   const double c = std::cos(rotation.value()), s = std::sin(rotation.value());
@@ -54,7 +58,9 @@ vc2XformBase::~vc2XformBase() = default;
 
 vc2XformLinear::~vc2XformLinear() = default;
 
-std::unique_ptr<vc2XformBase> vc2XformLinear::clone() const { return std::make_unique<vc2XformLinear>(*this); }
+std::unique_ptr<vc2XformBase> vc2XformLinear::clone() const {
+  return std::make_unique<vc2XformLinear>(*this);
+}
 
 namespace {
 const std::shared_ptr<const vc2XformBase>& identityXform() {

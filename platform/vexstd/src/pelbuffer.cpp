@@ -7,7 +7,9 @@
 
 namespace {
 
-bool isPowerOfTwo(long v) { return v > 0 && (v & (v - 1)) == 0; }
+bool isPowerOfTwo(long v) {
+  return v > 0 && (v & (v - 1)) == 0;
+}
 
 }  // namespace
 

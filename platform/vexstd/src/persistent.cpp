@@ -22,9 +22,13 @@ void vcPersistent::dispatchSerialize(vcArchive& ar) {
 
 void vcPersistent::reInit() {}
 
-void vcPersistent::loadSimple(vcArchive& ar) { dispatchSerialize(ar); }
+void vcPersistent::loadSimple(vcArchive& ar) {
+  dispatchSerialize(ar);
+}
 
-void vcPersistent::mutating_() { ++changes_; }
+void vcPersistent::mutating_() {
+  ++changes_;
+}
 
 vcRepBase::~vcRepBase() = default;
 
@@ -66,8 +70,9 @@ vc_Instantiator::vc_Instantiator(const std::type_info& type, Factory make) : typ
   std::lock_guard lock(r.mutex);
   // A class registered twice (say, by two copies of one library) keeps its
   // first registration.
-  const auto known = std::find_if(r.entries.begin(), r.entries.end(),
-                                  [&](const Registration& e) { return e.type == std::type_index(type) || e.name == name; });
+  const auto known = std::find_if(r.entries.begin(), r.entries.end(), [&](const Registration& e) {
+    return e.type == std::type_index(type) || e.name == name;
+  });
   if (known != r.entries.end() || make == nullptr) return;
   r.entries.push_back(Registration{std::type_index(type), std::move(name), make});
   registered_ = true;
@@ -105,7 +110,8 @@ vcPersistent* vc_Instantiator::make(const std::string& name) {
   {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
-    const auto it = std::find_if(r.entries.begin(), r.entries.end(), [&](const Registration& e) { return e.name == name; });
+    const auto it =
+        std::find_if(r.entries.begin(), r.entries.end(), [&](const Registration& e) { return e.name == name; });
     if (it != r.entries.end()) factory = it->make;
   }
   return factory != nullptr ? factory() : nullptr;

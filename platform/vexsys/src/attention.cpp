@@ -37,9 +37,13 @@ long vsys_attention_check() {
   return VSYS_OK;
 }
 
-void vsys_request_abort() { gAbortRequested.store(true, std::memory_order_relaxed); }
+void vsys_request_abort() {
+  gAbortRequested.store(true, std::memory_order_relaxed);
+}
 
-void vsys_clear_abort() { gAbortRequested.store(false, std::memory_order_relaxed); }
+void vsys_clear_abort() {
+  gAbortRequested.store(false, std::memory_order_relaxed);
+}
 
 void vsys_set_timeout(double seconds) {
   ThreadAttention& t = tAttention;
@@ -51,11 +55,12 @@ void vsys_set_timeout(double seconds) {
     return;
   }
   t.hasDeadline = true;
-  t.deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                  std::chrono::duration<double>(seconds));
+  t.deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
-long vsys_attention_polls() { return tAttention.polls; }
+long vsys_attention_polls() {
+  return tAttention.polls;
+}
 
 void vsys_fail_poll_after(long n, long status) {
   ThreadAttention& t = tAttention;

@@ -115,7 +115,8 @@ class VEXSTD_API vcArchive::Errors : public vcExceptionWithString {
 // Built from a text (a class name or a source path, or null) and a number (a
 // source line, or 0). text() answers the text as given; the message (what())
 // names both.
-class VEXSTD_API vcArchive::UnknownVersion : public vcExceptionImpl<vcArchive::UnknownVersion, vcArchive::Errors, 0x10000010> {
+class VEXSTD_API vcArchive::UnknownVersion
+    : public vcExceptionImpl<vcArchive::UnknownVersion, vcArchive::Errors, 0x10000010> {
  public:
   UnknownVersion(const char* text, int number);
   int number() const { return number_; }
@@ -139,7 +140,8 @@ class VEXSTD_API vcArchive::BadData : public vcExceptionImpl<vcArchive::BadData,
   explicit BadData(const char* text = "Malformed archive record") : vcExceptionImpl(text) {}
 };
 
-class VEXSTD_API vcArchive::UnknownClass : public vcExceptionImpl<vcArchive::UnknownClass, vcArchive::Errors, 0x10000013> {
+class VEXSTD_API vcArchive::UnknownClass
+    : public vcExceptionImpl<vcArchive::UnknownClass, vcArchive::Errors, 0x10000013> {
  public:
   explicit UnknownClass(const char* text = "Archive names a class that is not registered") : vcExceptionImpl(text) {}
 };

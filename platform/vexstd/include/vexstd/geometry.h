@@ -102,8 +102,9 @@ class VEXSTD_API vcMatrix<2> {
   vcMatrix inverse() const;
 
   friend constexpr vcMatrix operator*(const vcMatrix& a, const vcMatrix& b) {
-    return fromElements(a.e_[0][0] * b.e_[0][0] + a.e_[0][1] * b.e_[1][0], a.e_[0][0] * b.e_[0][1] + a.e_[0][1] * b.e_[1][1],
-                        a.e_[1][0] * b.e_[0][0] + a.e_[1][1] * b.e_[1][0], a.e_[1][0] * b.e_[0][1] + a.e_[1][1] * b.e_[1][1]);
+    return fromElements(
+        a.e_[0][0] * b.e_[0][0] + a.e_[0][1] * b.e_[1][0], a.e_[0][0] * b.e_[0][1] + a.e_[0][1] * b.e_[1][1],
+        a.e_[1][0] * b.e_[0][0] + a.e_[1][1] * b.e_[1][0], a.e_[1][0] * b.e_[0][1] + a.e_[1][1] * b.e_[1][1]);
   }
   friend constexpr vcVector<2> operator*(const vcMatrix& m, const vcVector<2>& v) {
     return {m.e_[0][0] * v.x() + m.e_[0][1] * v.y(), m.e_[1][0] * v.x() + m.e_[1][1] * v.y()};
@@ -132,7 +133,9 @@ class VEXSTD_API vcXform<2> {
   // Maps a point: M p + t.
   constexpr vcVector<2> operator*(const vcVector<2>& p) const { return m_ * p + t_; }
   // Composition: (a * b)(p) = a(b(p)).
-  friend constexpr vcXform operator*(const vcXform& a, const vcXform& b) { return vcXform(a.m_ * b.m_, a.m_ * b.t_ + a.t_); }
+  friend constexpr vcXform operator*(const vcXform& a, const vcXform& b) {
+    return vcXform(a.m_ * b.m_, a.m_ * b.t_ + a.t_);
+  }
   // Throws vcPlatformError when the linear part is singular.
   vcXform inverse() const;
 

@@ -162,7 +162,9 @@ void vfPelSet(vcPelBuffer<T>& image, T value) {
     for (long x = 0; x < image.width(); ++x) row[x] = value;
 }
 
-inline void vfPelSet_U8(vcPelBuffer<unsigned char>& image, unsigned char value) { vfPelSet(image, value); }
+inline void vfPelSet_U8(vcPelBuffer<unsigned char>& image, unsigned char value) {
+  vfPelSet(image, value);
+}
 
 // Copies, for every position where both images have a pixel, the source's
 // pixel into the destination's (converting with vf_ConvertPel when the pixel
@@ -177,7 +179,8 @@ void vfPelCopy(const vcPelBuffer_const<S>& src, vcPelBuffer<D>& dst) {
     const long x0 = std::max(src.offset().x, dst.offset().x);
     const long y0 = std::max(src.offset().y, dst.offset().y);
     const long x1 = std::min(vf_PositionEnd(src.offset().x, src.width()), vf_PositionEnd(dst.offset().x, dst.width()));
-    const long y1 = std::min(vf_PositionEnd(src.offset().y, src.height()), vf_PositionEnd(dst.offset().y, dst.height()));
+    const long y1 =
+        std::min(vf_PositionEnd(src.offset().y, src.height()), vf_PositionEnd(dst.offset().y, dst.height()));
     for (long y = y0; y < y1; ++y) {
       const S* s = src.pointToOffset() + (y - src.offset().y) * src.rep().rowStride() + (x0 - src.offset().x);
       D* d = dst.pointToOffset() + (y - dst.offset().y) * dst.rep().rowStride() + (x0 - dst.offset().x);
