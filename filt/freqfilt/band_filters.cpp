@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "freqfilt/coefficient_filter.h"
+#include "freqfilt/ring_kernels.h"
 
 namespace {
 
@@ -94,6 +95,7 @@ void bandPass(Band band, bool twoBuffer, const BandParams& p, const vc_Coefficie
   const float* in = Access::data(source);
   float* out = Access::data(target);
   const bool keepOutside = band == Band::reject;
+  const vc_RingRun run = vf_RingRun(vf_BestEngineLevel());
   for (long y = 0; y < H; ++y) {
     const long dy = y < hH ? y : y - H;
     const float* s = in + 2 * W * y;
@@ -114,31 +116,13 @@ void bandPass(Band band, bool twoBuffer, const BandParams& p, const vc_Coefficie
       else if (d != s)
         std::copy(s + 2 * xa, s + 2 * xb, d + 2 * xa);
     };
-    // Elements [xa, xb) tested one by one.
+    // Elements [xa, xb) tested one by one, in runs on either side of the
+    // stored column hW where dx = x - W begins.
+    const vc_RingRow ringRow{s, d, c.data, N, yy, inner, outer, fW, S, keepOutside, band == Band::reject && twoBuffer};
     const auto ring = [&](long xa, long xb) {
-      for (long x = xa; x < xb; ++x) {
-        const long dx = x < hW ? x : x - W;
-        const long d2 = dx * dx + yy;
-        bool multiply;
-        std::uint64_t k = N;
-        if (band == Band::reject && twoBuffer) {
-          k = vf_filter::truncIndex((std::sqrt(static_cast<double>(d2)) - fW) * S);
-          multiply = k < N;
-        } else {
-          multiply = inner < d2 && d2 < outer;
-          if (multiply) {
-            k = vf_filter::truncIndex((std::sqrt(static_cast<double>(d2)) - fW) * S);
-            multiply = k < N;  // rounding at the ring's edge must not reach past the profile
-          }
-        }
-        if (multiply) {
-          const double t = c.data[k];
-          d[2 * x] = static_cast<float>(s[2 * x] * t);
-          d[2 * x + 1] = static_cast<float>(s[2 * x + 1] * t);
-        } else {
-          outside(x, x + 1);
-        }
-      }
+      const long split = std::clamp(hW, xa, xb);
+      run(ringRow, xa, split, 0);
+      run(ringRow, split, xb, -W);
     };
     if (band == Band::reject && twoBuffer) {
       ring(0, W);  // the two-buffer reject rule tests every element

@@ -1,9 +1,11 @@
 // The vector kernels against their plain forms, at every level the CPU has:
 // the inverse pixel loops (the same pixels and doubles for every element,
-// ties, saturation, NaNs and infinities included) and the spectrum
-// arithmetic (the same floats), on every length around the vector widths.
+// ties, saturation, NaNs and infinities included), the spectrum arithmetic
+// and the band filters' ring loop (the same floats), on every length around
+// the vector widths.
 #include "fft/arithmetic_kernels.h"
 #include "fft/pixel_rows.h"
+#include "freqfilt/ring_kernels.h"
 
 #include <gtest/gtest.h>
 
@@ -141,6 +143,55 @@ TEST_P(ArithmeticLevels, EveryLoopGivesThePlainFloats) {
     }
   }
 }
+
+class RingLevels : public ::testing::TestWithParam<vc_EngineLevel> {};
+
+// Rings of many radii and widths over rows on both sides of the zero column,
+// in place and into another row, with the ring's edges, profile ends and
+// every outside rule.
+TEST_P(RingLevels, EveryRunGivesThePlainFloats) {
+  const vc_RingRun plain = vf_RingRun(vc_EngineLevel::scalar);
+  const vc_RingRun wide = vf_RingRun(GetParam());
+  std::mt19937 generator(11);
+  const std::vector<float> source = interestingElements(400);
+  const long total = static_cast<long>(source.size() / 2);
+  std::vector<float> profile(4000);
+  for (float& v : profile) v = std::uniform_real_distribution<float>(0.0f, 1.0f)(generator);
+  for (int trial = 0; trial < 200; ++trial) {
+    auto pick = [&](long lo, long hi) { return std::uniform_int_distribution<long>(lo, hi)(generator); };
+    const double fW = static_cast<double>(pick(0, 300)) + (trial % 3) * 0.25;
+    const long L = pick(1, 200);
+    vc_RingRow row{nullptr, nullptr, profile.data(), static_cast<std::uint64_t>(pick(1, 4000)), pick(0, 90000),
+                   fW - L >= 0 ? static_cast<long>((fW - L) * (fW - L)) : -1,
+                   static_cast<long>((fW + L) * (fW + L)), fW, 32.0, trial % 2 == 0, trial % 5 == 0};
+    if (trial % 7 == 0) {
+      // On the zero row with a whole fW, |v| = 32 |dx - fW| lands exactly on
+      // the profile's end for some dx.
+      row.yy = 0;
+      row.fW = static_cast<double>(pick(0, 300));
+      row.count = static_cast<std::uint64_t>(32 * pick(1, 60));
+    }
+    const long xa = pick(0, 20), xb = pick(xa, total), offset = trial % 4 == 0 ? -pick(0, 600) : pick(-300, 0);
+    for (bool inPlace : {false, true}) {
+      std::vector<float> a = inPlace ? source : std::vector<float>(source.size(), 7.0f), b = a;
+      row.source = inPlace ? a.data() : source.data();
+      row.target = a.data();
+      plain(row, xa, xb, offset);
+      row.source = inPlace ? b.data() : source.data();
+      row.target = b.data();
+      wide(row, xa, xb, offset);
+      for (std::size_t i = 0; i < a.size(); ++i)
+        ASSERT_TRUE(sameBits(a[i], b[i])) << "float " << i << " trial " << trial << (inPlace ? " in place" : "");
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, RingLevels, ::testing::ValuesIn(vectorLevels()),
+                         [](const ::testing::TestParamInfo<vc_EngineLevel>& info) {
+                           return std::string(info.param == vc_EngineLevel::sse2   ? "sse2"
+                                              : info.param == vc_EngineLevel::avx2 ? "avx2"
+                                                                                   : "avx512");
+                         });
 
 INSTANTIATE_TEST_SUITE_P(Levels, ArithmeticLevels, ::testing::ValuesIn(vectorLevels()),
                          [](const ::testing::TestParamInfo<vc_EngineLevel>& info) {
