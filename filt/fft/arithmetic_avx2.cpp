@@ -11,6 +11,7 @@
 #include <immintrin.h>
 
 #include "fft/arithmetic_kernels.h"
+#include "fft/arithmetic_plain.h"
 
 namespace {
 
@@ -34,53 +35,29 @@ inline __m256d product(__m256d a, __m256d r) {
   return _mm256_blend_pd(_mm256_hsub_pd(xu, uy), _mm256_hadd_pd(xu, uy), 0xA);
 }
 
-inline void addPlain(const float* a, float* r) {
-  const double x = a[0], y = a[1], u = r[0], v = r[1];
-  r[0] = static_cast<float>(u + x);
-  r[1] = static_cast<float>(v + y);
+inline __m256d sum(__m256d x, __m256d u) {
+  return _mm256_add_pd(u, x);
 }
-inline void subtractPlain(const float* a, float* r) {
-  const double x = a[0], y = a[1], u = r[0], v = r[1];
-  r[0] = static_cast<float>(u - x);
-  r[1] = static_cast<float>(v - y);
-}
-inline void multiplyPlain(const float* a, float* r) {
-  const double x = a[0], y = a[1], u = r[0], v = r[1];
-  r[0] = static_cast<float>(x * u - y * v);
-  r[1] = static_cast<float>(u * y + v * x);
+inline __m256d difference(__m256d x, __m256d u) {
+  return _mm256_sub_pd(u, x);
 }
 
-void add(const float* a, float* r, long count) {
+// Four elements per step through `pair` (operand, result), the rest one by
+// one through the plain element.
+template <__m256d (*pair)(__m256d, __m256d), void (*element)(const float*, float*)>
+void loop(const float* a, float* r, long count) {
   long k = 0;
   for (; k + 4 <= count; k += 4) {
     const Doubles x = load(a + 2 * k), u = load(r + 2 * k);
-    store(r + 2 * k, _mm256_add_pd(u.low, x.low), _mm256_add_pd(u.high, x.high));
+    store(r + 2 * k, pair(x.low, u.low), pair(x.high, u.high));
   }
-  for (; k < count; ++k) addPlain(a + 2 * k, r + 2 * k);
-}
-
-void subtract(const float* a, float* r, long count) {
-  long k = 0;
-  for (; k + 4 <= count; k += 4) {
-    const Doubles x = load(a + 2 * k), u = load(r + 2 * k);
-    store(r + 2 * k, _mm256_sub_pd(u.low, x.low), _mm256_sub_pd(u.high, x.high));
-  }
-  for (; k < count; ++k) subtractPlain(a + 2 * k, r + 2 * k);
-}
-
-void multiply(const float* a, float* r, long count) {
-  long k = 0;
-  for (; k + 4 <= count; k += 4) {
-    const Doubles x = load(a + 2 * k), u = load(r + 2 * k);
-    store(r + 2 * k, product(x.low, u.low), product(x.high, u.high));
-  }
-  for (; k < count; ++k) multiplyPlain(a + 2 * k, r + 2 * k);
+  for (; k < count; ++k) element(a + 2 * k, r + 2 * k);
 }
 
 }  // namespace
 
 vc_ArithmeticKernels vf_ArithmeticKernelsAvx2() {
-  return {add, subtract, multiply};
+  return {loop<sum, vf_AddElement>, loop<difference, vf_SubtractElement>, loop<product, vf_MultiplyElement>};
 }
 
 #endif  // __x86_64__

@@ -46,10 +46,6 @@ void squaredRange(const float* e, long n, double& smallest, double& largest) {
 }  // namespace
 
 vc_PixelRows vf_PixelRows(vc_EngineLevel level) {
-#if defined(__x86_64__)
-  if ((level == vc_EngineLevel::avx2 || level == vc_EngineLevel::avx512) && vf_EngineLevelSupported(level))
-    return vf_PixelRowsAvx2();
-#endif
-  (void)level;
+  if (vf_UsesAvx2Loops(level)) return vf_PixelRowsAvx2();
   return {saturated8, saturated16, stretched8, stretched16, magnitudes, squaredRange};
 }

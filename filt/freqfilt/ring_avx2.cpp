@@ -28,9 +28,9 @@ void ringRun(const vc_RingRow& row, long xa, long xb, long dxOffset) {
   __m256d dx = _mm256_add_pd(_mm256_set1_pd(static_cast<double>(x + dxOffset)), _mm256_set_pd(3.0, 2.0, 1.0, 0.0));
   for (; x + 4 <= xb; x += 4, dx = _mm256_add_pd(dx, _mm256_set1_pd(4.0))) {
     const __m256d d2 = _mm256_add_pd(_mm256_mul_pd(dx, dx), yy);
-    const __m256d inRing = row.everyElement
-                               ? all
-                               : _mm256_and_pd(_mm256_cmp_pd(inner, d2, _CMP_LT_OQ), _mm256_cmp_pd(d2, outer, _CMP_LT_OQ));
+    const __m256d inRing =
+        row.everyElement ? all
+                         : _mm256_and_pd(_mm256_cmp_pd(inner, d2, _CMP_LT_OQ), _mm256_cmp_pd(d2, outer, _CMP_LT_OQ));
     const __m256d a = _mm256_andnot_pd(signBit, _mm256_mul_pd(_mm256_sub_pd(_mm256_sqrt_pd(d2), fW), S));
     const __m256d multiply = _mm256_and_pd(inRing, _mm256_cmp_pd(a, count, _CMP_LT_OQ));
     const __m128i k = _mm256_cvttpd_epi32(_mm256_and_pd(a, multiply));  // 0 where not multiplied
@@ -49,6 +49,8 @@ void ringRun(const vc_RingRow& row, long xa, long xb, long dxOffset) {
 
 }  // namespace
 
-vc_RingRun vf_RingRunAvx2() { return ringRun; }
+vc_RingRun vf_RingRunAvx2() {
+  return ringRun;
+}
 
 #endif  // __x86_64__

@@ -5,10 +5,6 @@
 #include "freqfilt/ring_plain.h"
 
 vc_RingRun vf_RingRun(vc_EngineLevel level) {
-#if defined(__x86_64__)
-  if ((level == vc_EngineLevel::avx2 || level == vc_EngineLevel::avx512) && vf_EngineLevelSupported(level))
-    return vf_RingRunAvx2();
-#endif
-  (void)level;
+  if (vf_UsesAvx2Loops(level)) return vf_RingRunAvx2();
   return vf_RingRunPlain;
 }

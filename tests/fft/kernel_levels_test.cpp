@@ -161,9 +161,17 @@ TEST_P(RingLevels, EveryRunGivesThePlainFloats) {
     auto pick = [&](long lo, long hi) { return std::uniform_int_distribution<long>(lo, hi)(generator); };
     const double fW = static_cast<double>(pick(0, 300)) + (trial % 3) * 0.25;
     const long L = pick(1, 200);
-    vc_RingRow row{nullptr, nullptr, profile.data(), static_cast<std::uint64_t>(pick(1, 4000)), pick(0, 90000),
+    vc_RingRow row{nullptr,
+                   nullptr,
+                   profile.data(),
+                   static_cast<std::uint64_t>(pick(1, 4000)),
+                   pick(0, 90000),
                    fW - L >= 0 ? static_cast<long>((fW - L) * (fW - L)) : -1,
-                   static_cast<long>((fW + L) * (fW + L)), fW, 32.0, trial % 2 == 0, trial % 5 == 0};
+                   static_cast<long>((fW + L) * (fW + L)),
+                   fW,
+                   32.0,
+                   trial % 2 == 0,
+                   trial % 5 == 0};
     if (trial % 7 == 0) {
       // On the zero row with a whole fW, |v| = 32 |dx - fW| lands exactly on
       // the profile's end for some dx.

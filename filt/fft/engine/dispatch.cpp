@@ -58,3 +58,12 @@ vc_LevelKernels vf_LevelKernels(vc_EngineLevel level) {
       return {1, nullptr, vf_ScalarTile, 0, nullptr};
   }
 }
+
+bool vf_UsesAvx2Loops(vc_EngineLevel level) {
+#if defined(__x86_64__)
+  return (level == vc_EngineLevel::avx2 || level == vc_EngineLevel::avx512) && vf_EngineLevelSupported(level);
+#else
+  (void)level;
+  return false;
+#endif
+}

@@ -34,6 +34,11 @@ bool vf_EngineLevelSupported(vc_EngineLevel level);
 // The widest supported level.
 vc_EngineLevel vf_BestEngineLevel();
 
+// Whether a level runs the AVX2 forms of the per-element loops outside the engine
+// (pixel loops, arithmetic, filter rings): the AVX2 and AVX-512 levels, where the CPU
+// supports them. The other levels run the plain forms; every form gives the same bits.
+bool vf_UsesAvx2Loops(vc_EngineLevel level);
+
 // Forward (direction >= 0): F(u, v) = sum f(x, y) exp(-2 pi i (ux/width + vy/height)).
 // Inverse (direction < 0): the same sum with exp(+2 pi i (...)), also unscaled.
 //
