@@ -194,22 +194,15 @@ void applyBand(Band band, const BandParams& p, const vc_Coefficients& c, const v
       ar || p.dcRadius;                                                                                             \
     }                                                                                                               \
     static bool supportsCanBeRight(long sw, long sh) { return sw >= 1 && sh >= 1; }                                 \
+    static void apply(const Params& p, const vc_Coefficients& c, const vcFrequencyBuffer& source,                   \
+                      vcFrequencyBuffer& target, bool twoBuffer) {                                                  \
+      applyBand(BandKind, BandParams{p.frequency, p.sigma, p.plateau, p.size, p.dcRadius}, c, source, target,       \
+                twoBuffer);                                                                                         \
+    }                                                                                                               \
   };                                                                                                                \
-  using Class##Pattern = vc_CoefficientFilter<Class>;                                                               \
-  Class::Class() = default;                                                                                         \
+  VEXFILT_DEFINE_COEFFICIENT_FILTER_MEMBERS(Class, VersionCheckLine)                                                \
   Class::Class(double sigma, double plateau, double frequency, const vcPair<long>& size, long dcRadius) {           \
     create(sigma, plateau, frequency, size, dcRadius);                                                              \
-  }                                                                                                                 \
-  Class::Class(const Class& other) : vcPersistent(), vcRepBase(), vcFrequencyFilter() {                             \
-    *this = other;                                                                                                  \
-  }                                                                                                                 \
-  Class& Class::operator=(const Class& other) {                                                                     \
-    Class##Pattern::assign(*this, other);                                                                           \
-    return *this;                                                                                                   \
-  }                                                                                                                 \
-  Class::~Class() = default;                                                                                        \
-  bool Class::operator==(const Class& other) const {                                                                \
-    return Class##Pattern::equal(*this, other);                                                                     \
   }                                                                                                                 \
   void Class::set(double sigma, double plateau, double frequency, const vcPair<long>& size, long dcRadius) {        \
     create(sigma, plateau, frequency, size, dcRadius);                                                              \
@@ -217,73 +210,11 @@ void applyBand(Band band, const BandParams& p, const vc_Coefficients& c, const v
   void Class::create(double sigma, double plateau, double frequency, const vcPair<long>& size, long dcRadius) {     \
     Class##Pattern::create(*this, Params{frequency, sigma, plateau, size, dcRadius});                               \
   }                                                                                                                 \
-  double Class::frequency() const {                                                                                 \
-    return Class##Pattern::get(*this, &Params::frequency);                                                          \
-  }                                                                                                                 \
-  void Class::frequency(double v) {                                                                                 \
-    Class##Pattern::set(*this, &Params::frequency, v);                                                              \
-  }                                                                                                                 \
-  double Class::sigma() const {                                                                                     \
-    return Class##Pattern::get(*this, &Params::sigma);                                                              \
-  }                                                                                                                 \
-  void Class::sigma(double v) {                                                                                     \
-    Class##Pattern::set(*this, &Params::sigma, v);                                                                  \
-  }                                                                                                                 \
-  double Class::plateau() const {                                                                                   \
-    return Class##Pattern::get(*this, &Params::plateau);                                                            \
-  }                                                                                                                 \
-  void Class::plateau(double v) {                                                                                   \
-    Class##Pattern::set(*this, &Params::plateau, v);                                                                \
-  }                                                                                                                 \
-  vcPair<long> Class::size() const {                                                                                \
-    return Class##Pattern::get(*this, &Params::size);                                                               \
-  }                                                                                                                 \
-  void Class::size(const vcPair<long>& v) {                                                                         \
-    Class##Pattern::set(*this, &Params::size, v);                                                                   \
-  }                                                                                                                 \
-  long Class::DcName() const {                                                                                      \
-    return Class##Pattern::get(*this, &Params::dcRadius);                                                           \
-  }                                                                                                                 \
-  void Class::DcName(long v) {                                                                                      \
-    Class##Pattern::set(*this, &Params::dcRadius, v);                                                               \
-  }                                                                                                                 \
-  long Class::supportWidth() const {                                                                                \
-    Class##Pattern::requireBuilt(*this);                                                                            \
-    return coefficients_.supportWidth;                                                                              \
-  }                                                                                                                 \
-  float* Class::data() const {                                                                                      \
-    return coefficients_.data;                                                                                      \
-  }                                                                                                                 \
-  vcFrequencyFilter* Class::clone() const {                                                                         \
-    return new Class(*this);                                                                                        \
-  }                                                                                                                 \
-  void Class::apply(vcFrequencyBuffer& buffer) const {                                                              \
-    Class##Pattern::checkApply(*this, buffer);                                                                      \
-    const Params& p = params_;                                                                                      \
-    applyBand(BandKind, BandParams{p.frequency, p.sigma, p.plateau, p.size, p.dcRadius}, coefficients_, buffer,     \
-              buffer, false);                                                                                       \
-  }                                                                                                                 \
-  void Class::apply(const vcFrequencyBuffer& source, vcFrequencyBuffer& target) const {                             \
-    Class##Pattern::checkApply(*this, source);                                                                      \
-    const Params& p = params_;                                                                                      \
-    applyBand(BandKind, BandParams{p.frequency, p.sigma, p.plateau, p.size, p.dcRadius}, coefficients_, source,     \
-              target, true);                                                                                        \
-  }                                                                                                                 \
-  vcPersistent* Class::make() {                                                                                     \
-    return new Class();                                                                                             \
-  }                                                                                                                 \
-  void Class::dispatchSerialize(vcArchive& ar) {                                                                    \
-    if (vcPersistent::haveVisited(this, sizeof(Class))) return;                                                     \
-    unsigned char version = 0;                                                                                      \
-    ar || version;                                                                                                  \
-    Class::serialize_(ar, version);                                                                                 \
-    vcPersistent::setVisited(this, sizeof(Class));                                                                  \
-  }                                                                                                                 \
-  void Class::serialize_(vcArchive& ar, unsigned char version) {                                                    \
-    if (version != 0) throw vcArchive::UnknownVersion("filt/freqfilt", VersionCheckLine);                           \
-    vcFrequencyFilter::dispatchSerialize(ar);                                                                       \
-    Class##Pattern::serializeItems(*this, ar);                                                                      \
-  }
+  VEXFILT_DEFINE_FILTER_PROPERTY(Class, frequency, frequency, double)                                               \
+  VEXFILT_DEFINE_FILTER_PROPERTY(Class, sigma, sigma, double)                                                       \
+  VEXFILT_DEFINE_FILTER_PROPERTY(Class, plateau, plateau, double)                                                   \
+  VEXFILT_DEFINE_FILTER_PROPERTY(Class, size, size, const vcPair<long>&)                                            \
+  VEXFILT_DEFINE_FILTER_PROPERTY(Class, DcName, dcRadius, long)
 
 VEXFILT_DEFINE_BAND_FILTER(vcFrequencyFilterBandPass, Band::pass, dcRemovalRadius, vf_msg::kDcRemovalNegative, __LINE__)
 VEXFILT_DEFINE_BAND_FILTER(vcFrequencyFilterBandReject, Band::reject, dcProtectionRadius, vf_msg::kDcProtectionNegative,

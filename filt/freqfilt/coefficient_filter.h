@@ -241,3 +241,67 @@ struct vc_CoefficientFilter {
     c.data = data;
   }
 };
+
+// The members every coefficient filter class defines alike: construction and
+// copying, equality, the support and coefficient accessors, apply (through
+// Traits::apply(params, coefficients, source, target, twoBuffer)), the
+// registry's factory and the archive record (version byte 0; an unknown
+// version names `versionLine`). The public constructor, set/create and the
+// property accessors, which differ in their parameters, stay with the class.
+#define VEXFILT_DEFINE_COEFFICIENT_FILTER_MEMBERS(Class, versionLine)                   \
+  using Class##Pattern = vc_CoefficientFilter<Class>;                                   \
+  Class::Class() = default;                                                             \
+  Class::Class(const Class& other) : vcPersistent(), vcRepBase(), vcFrequencyFilter() { \
+    *this = other;                                                                      \
+  }                                                                                     \
+  Class& Class::operator=(const Class& other) {                                         \
+    Class##Pattern::assign(*this, other);                                               \
+    return *this;                                                                       \
+  }                                                                                     \
+  Class::~Class() = default;                                                            \
+  bool Class::operator==(const Class& other) const {                                    \
+    return Class##Pattern::equal(*this, other);                                         \
+  }                                                                                     \
+  long Class::supportWidth() const {                                                    \
+    Class##Pattern::requireBuilt(*this);                                                \
+    return coefficients_.supportWidth;                                                  \
+  }                                                                                     \
+  float* Class::data() const {                                                          \
+    return coefficients_.data;                                                          \
+  }                                                                                     \
+  vcFrequencyFilter* Class::clone() const {                                             \
+    return new Class(*this);                                                            \
+  }                                                                                     \
+  void Class::apply(vcFrequencyBuffer& buffer) const {                                  \
+    Class##Pattern::checkApply(*this, buffer);                                          \
+    Traits::apply(params_, coefficients_, buffer, buffer, false);                       \
+  }                                                                                     \
+  void Class::apply(const vcFrequencyBuffer& source, vcFrequencyBuffer& target) const { \
+    Class##Pattern::checkApply(*this, source);                                          \
+    Traits::apply(params_, coefficients_, source, target, true);                        \
+  }                                                                                     \
+  vcPersistent* Class::make() {                                                         \
+    return new Class();                                                                 \
+  }                                                                                     \
+  void Class::dispatchSerialize(vcArchive& ar) {                                        \
+    if (vcPersistent::haveVisited(this, sizeof(Class))) return;                         \
+    unsigned char version = 0;                                                          \
+    ar || version;                                                                      \
+    Class::serialize_(ar, version);                                                     \
+    vcPersistent::setVisited(this, sizeof(Class));                                      \
+  }                                                                                     \
+  void Class::serialize_(vcArchive& ar, unsigned char version) {                        \
+    if (version != 0) throw vcArchive::UnknownVersion("filt/freqfilt", versionLine);    \
+    vcFrequencyFilter::dispatchSerialize(ar);                                           \
+    Class##Pattern::serializeItems(*this, ar);                                          \
+  }
+
+// A property's getter (refused while Empty) and setter (a full create with
+// the one value replaced); Arg is the setter's parameter type.
+#define VEXFILT_DEFINE_FILTER_PROPERTY(Class, name, member, Arg) \
+  auto Class::name() const->decltype(Params::member) {           \
+    return Class##Pattern::get(*this, &Params::member);          \
+  }                                                              \
+  void Class::name(Arg v) {                                      \
+    Class##Pattern::set(*this, &Params::member, v);              \
+  }

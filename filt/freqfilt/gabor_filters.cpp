@@ -183,23 +183,15 @@ void applyGabor(Patch patch, const GaborParams& p, const vc_Coefficients& c, con
     }                                                                                                              \
     /* The window is indexed from its centre cell: both sizes odd. */                                              \
     static bool supportsCanBeRight(long sw, long sh) { return sw >= 1 && sh >= 1 && sw % 2 == 1 && sh % 2 == 1; }  \
+    static void apply(const Params& p, const vc_Coefficients& c, const vcFrequencyBuffer& source,                  \
+                      vcFrequencyBuffer& target, bool twoBuffer) {                                                 \
+      applyGabor(PatchKind, plain(p), c, source, target, twoBuffer);                                               \
+    }                                                                                                              \
   };                                                                                                               \
-  using Class##Pattern = vc_CoefficientFilter<Class>;                                                              \
-  Class::Class() = default;                                                                                        \
+  VEXFILT_DEFINE_COEFFICIENT_FILTER_MEMBERS(Class, VersionCheckLine)                                               \
   Class::Class(const vcPair<double>& sigma, const vcPair<double>& plateau, vcRadian angle, double frequency,       \
                const vcPair<long>& size, long dcRadius) {                                                          \
     create(sigma, plateau, angle, frequency, size, dcRadius);                                                      \
-  }                                                                                                                \
-  Class::Class(const Class& other) : vcPersistent(), vcRepBase(), vcFrequencyFilter() {                            \
-    *this = other;                                                                                                 \
-  }                                                                                                                \
-  Class& Class::operator=(const Class& other) {                                                                    \
-    Class##Pattern::assign(*this, other);                                                                          \
-    return *this;                                                                                                  \
-  }                                                                                                                \
-  Class::~Class() = default;                                                                                       \
-  bool Class::operator==(const Class& other) const {                                                               \
-    return Class##Pattern::equal(*this, other);                                                                    \
   }                                                                                                                \
   void Class::set(const vcPair<double>& sigma, const vcPair<double>& plateau, vcRadian angle, double frequency,    \
                   const vcPair<long>& size, long dcRadius) {                                                       \
@@ -209,79 +201,16 @@ void applyGabor(Patch patch, const GaborParams& p, const vc_Coefficients& c, con
                      const vcPair<long>& size, long dcRadius) {                                                    \
     Class##Pattern::create(*this, Params{angle, frequency, sigma, plateau, size, dcRadius});                       \
   }                                                                                                                \
-  vcRadian Class::angle() const {                                                                                  \
-    return Class##Pattern::get(*this, &Params::angle);                                                             \
-  }                                                                                                                \
-  void Class::angle(vcRadian v) {                                                                                  \
-    Class##Pattern::set(*this, &Params::angle, v);                                                                 \
-  }                                                                                                                \
-  double Class::frequency() const {                                                                                \
-    return Class##Pattern::get(*this, &Params::frequency);                                                         \
-  }                                                                                                                \
-  void Class::frequency(double v) {                                                                                \
-    Class##Pattern::set(*this, &Params::frequency, v);                                                             \
-  }                                                                                                                \
-  vcPair<double> Class::sigma() const {                                                                            \
-    return Class##Pattern::get(*this, &Params::sigma);                                                             \
-  }                                                                                                                \
-  void Class::sigma(const vcPair<double>& v) {                                                                     \
-    Class##Pattern::set(*this, &Params::sigma, v);                                                                 \
-  }                                                                                                                \
-  vcPair<double> Class::plateau() const {                                                                          \
-    return Class##Pattern::get(*this, &Params::plateau);                                                           \
-  }                                                                                                                \
-  void Class::plateau(const vcPair<double>& v) {                                                                   \
-    Class##Pattern::set(*this, &Params::plateau, v);                                                               \
-  }                                                                                                                \
-  vcPair<long> Class::size() const {                                                                               \
-    return Class##Pattern::get(*this, &Params::size);                                                              \
-  }                                                                                                                \
-  void Class::size(const vcPair<long>& v) {                                                                        \
-    Class##Pattern::set(*this, &Params::size, v);                                                                  \
-  }                                                                                                                \
-  long Class::DcName() const {                                                                                     \
-    return Class##Pattern::get(*this, &Params::dcRadius);                                                          \
-  }                                                                                                                \
-  void Class::DcName(long v) {                                                                                     \
-    Class##Pattern::set(*this, &Params::dcRadius, v);                                                              \
-  }                                                                                                                \
-  long Class::supportWidth() const {                                                                               \
-    Class##Pattern::requireBuilt(*this);                                                                           \
-    return coefficients_.supportWidth;                                                                             \
-  }                                                                                                                \
   long Class::supportHeight() const {                                                                              \
     Class##Pattern::requireBuilt(*this);                                                                           \
     return coefficients_.supportHeight;                                                                            \
   }                                                                                                                \
-  float* Class::data() const {                                                                                     \
-    return coefficients_.data;                                                                                     \
-  }                                                                                                                \
-  vcFrequencyFilter* Class::clone() const {                                                                        \
-    return new Class(*this);                                                                                       \
-  }                                                                                                                \
-  void Class::apply(vcFrequencyBuffer& buffer) const {                                                             \
-    Class##Pattern::checkApply(*this, buffer);                                                                     \
-    applyGabor(PatchKind, Traits::plain(params_), coefficients_, buffer, buffer, false);                           \
-  }                                                                                                                \
-  void Class::apply(const vcFrequencyBuffer& source, vcFrequencyBuffer& target) const {                            \
-    Class##Pattern::checkApply(*this, source);                                                                     \
-    applyGabor(PatchKind, Traits::plain(params_), coefficients_, source, target, true);                            \
-  }                                                                                                                \
-  vcPersistent* Class::make() {                                                                                    \
-    return new Class();                                                                                            \
-  }                                                                                                                \
-  void Class::dispatchSerialize(vcArchive& ar) {                                                                   \
-    if (vcPersistent::haveVisited(this, sizeof(Class))) return;                                                    \
-    unsigned char version = 0;                                                                                     \
-    ar || version;                                                                                                 \
-    Class::serialize_(ar, version);                                                                                \
-    vcPersistent::setVisited(this, sizeof(Class));                                                                 \
-  }                                                                                                                \
-  void Class::serialize_(vcArchive& ar, unsigned char version) {                                                   \
-    if (version != 0) throw vcArchive::UnknownVersion("filt/freqfilt", VersionCheckLine);                          \
-    vcFrequencyFilter::dispatchSerialize(ar);                                                                      \
-    Class##Pattern::serializeItems(*this, ar);                                                                     \
-  }
+  VEXFILT_DEFINE_FILTER_PROPERTY(Class, angle, angle, vcRadian)                                                    \
+  VEXFILT_DEFINE_FILTER_PROPERTY(Class, frequency, frequency, double)                                              \
+  VEXFILT_DEFINE_FILTER_PROPERTY(Class, sigma, sigma, const vcPair<double>&)                                       \
+  VEXFILT_DEFINE_FILTER_PROPERTY(Class, plateau, plateau, const vcPair<double>&)                                   \
+  VEXFILT_DEFINE_FILTER_PROPERTY(Class, size, size, const vcPair<long>&)                                           \
+  VEXFILT_DEFINE_FILTER_PROPERTY(Class, DcName, dcRadius, long)
 
 VEXFILT_DEFINE_GABOR_FILTER(vcFrequencyFilterGabor, Patch::pass, dcRemovalRadius, vf_msg::kDcRemovalNegative, 7,
                             __LINE__)
