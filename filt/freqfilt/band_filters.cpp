@@ -52,11 +52,14 @@ void bandFill(Band band, double sigma, double plateau, const vcPair<long>& size,
   }
 }
 
-// floor(sqrt(v)) of a non-negative integer, exactly.
+// floor(sqrt(v)) of a non-negative integer, exactly. The square root of the
+// rounded double may be one off either way; the corrections compare through
+// divisions, since m * m overflows for v near the top of the range (a loaded
+// filter's ring can reach that far).
 long floorSqrt(long v) {
   long m = static_cast<long>(std::sqrt(static_cast<double>(v)));
-  while (m > 0 && m * m > v) --m;
-  while ((m + 1) * (m + 1) <= v) ++m;
+  while (m > 0 && m > v / m) --m;
+  while (m + 1 <= v / (m + 1)) ++m;
   return m;
 }
 
