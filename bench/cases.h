@@ -15,6 +15,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 

@@ -288,21 +288,10 @@ void bandPassPipelineCase(benchmark::State& state, Shape s) {
 }  // namespace
 
 CaseFn fftwCase(Op op) {
-  switch (op) {
-    case Op::complexForward:
-      return complexCase<true>;
-    case Op::complexInverse:
-      return complexCase<false>;
-    case Op::realForward:
-      return realForwardCase;
-    case Op::inverseU8:
-      return inverseU8Case;
-    case Op::gaborPipeline:
-      return gaborPipelineCase;
-    case Op::bandPassPipeline:
-      return bandPassPipelineCase;
-  }
-  return nullptr;
+  // In the order of Op.
+  static constexpr CaseFn kCases[] = {complexCase<true>, complexCase<false>, realForwardCase,
+                                      inverseU8Case,     gaborPipelineCase,  bandPassPipelineCase};
+  return kCases[static_cast<std::size_t>(op)];
 }
 
 void fftwLoadWisdom(const std::string& path) {

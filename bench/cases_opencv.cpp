@@ -117,19 +117,8 @@ void pipelineCase(benchmark::State& state, Shape s) {
 }  // namespace
 
 CaseFn opencvCase(Op op) {
-  switch (op) {
-    case Op::complexForward:
-      return complexCase<true>;
-    case Op::complexInverse:
-      return complexCase<false>;
-    case Op::realForward:
-      return realForwardCase;
-    case Op::inverseU8:
-      return inverseU8Case;
-    case Op::gaborPipeline:
-      return pipelineCase<true>;
-    case Op::bandPassPipeline:
-      return pipelineCase<false>;
-  }
-  return nullptr;
+  // In the order of Op.
+  static constexpr CaseFn kCases[] = {complexCase<true>, complexCase<false>, realForwardCase,
+                                      inverseU8Case,     pipelineCase<true>, pipelineCase<false>};
+  return kCases[static_cast<std::size_t>(op)];
 }

@@ -125,21 +125,14 @@ Reference compute(const Inputs& in, Op op) {
 }  // namespace
 
 CaseFn vexfiltCase(Op op) {
-  switch (op) {
-    case Op::complexForward:
-      return bufferCase<complexForward, Op::complexForward>;
-    case Op::complexInverse:
-      return bufferCase<complexInverse, Op::complexInverse>;
-    case Op::realForward:
-      return bufferCase<realForward, Op::realForward>;
-    case Op::inverseU8:
-      return inverseU8Case;
-    case Op::gaborPipeline:
-      return pipelineCase<true>;
-    case Op::bandPassPipeline:
-      return pipelineCase<false>;
-  }
-  return nullptr;
+  // In the order of Op.
+  static constexpr CaseFn kCases[] = {bufferCase<complexForward, Op::complexForward>,
+                                      bufferCase<complexInverse, Op::complexInverse>,
+                                      bufferCase<realForward, Op::realForward>,
+                                      inverseU8Case,
+                                      pipelineCase<true>,
+                                      pipelineCase<false>};
+  return kCases[static_cast<std::size_t>(op)];
 }
 
 const Reference& vexfiltReference(Shape shape, Op op) {
