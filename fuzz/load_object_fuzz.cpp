@@ -36,13 +36,6 @@ void objectRoundTrip(X& loaded, Same same) {
   require(storeObject(*typed) == stored, "a loaded object stores the same record");
 }
 
-// The class record starts after the tag byte, the name's length and the name.
-bool tooCostly(const Bytes& input) {
-  std::uint64_t n = 0;
-  for (std::size_t i = 0; i < 8 && 1 + i < input.size(); ++i) n |= std::uint64_t{input[1 + i]} << (8 * i);
-  return n < input.size() && 9 + n < input.size() && vffuzz::tooCostly(input.data() + 9 + n, input.size() - 9 - n);
-}
-
 template <class F>
 bool checkFilter(vcPersistent& object) {
   F* f = dynamic_cast<F*>(&object);
@@ -66,7 +59,6 @@ bool checkError(vcPersistent& object) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const Bytes input(data, data + size);
-  if (tooCostly(input)) return 0;
   std::unique_ptr<vcPersistent> object;
   try {
     object = loadObject(input);

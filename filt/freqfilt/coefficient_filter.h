@@ -23,7 +23,12 @@ namespace vf_filter {
 // supports come only from absurd parameters or malformed records.
 inline constexpr std::uint64_t kMaxCoefficients = std::uint64_t{1} << 28;
 // How many coefficients a loaded record may leave to be filled with zeros.
-inline constexpr std::uint64_t kMaxMissingCoefficients = std::uint64_t{1} << 20;
+// The library always stores all supportWidth * supportHeight of them, so a
+// short record is a damaged or hand-made one; loading tolerates a short tail
+// but never lets a record claim much more memory than the floats it carries:
+// a loaded filter holds at most its record's floats plus these 4096 zeros
+// (16 KiB), whatever supports the record names.
+inline constexpr std::uint64_t kMaxMissingCoefficients = std::uint64_t{1} << 12;
 inline constexpr const char* kSupportTooLarge = "Filter support is too large.";
 
 // |trunc(v)| as an index; NaN and values beyond 2^62 give a huge index

@@ -192,4 +192,17 @@ TEST(FilterPersistence, MalformedRecordsAreRefused) {
   poke(huge, countOffset(huge, kBandPass.supportWidth() * 32), 1UL << 40);
   Open<vcFrequencyFilterBandPass> band;
   EXPECT_THROW(vftest::loadInto(band, huge), vcException);
+  // A record may name at most 4096 coefficients more than it carries (loaded
+  // as zeros): 128 more profile pixels of 32 samples load, 129 do not.
+  for (const long extra : {128L, 129L}) {
+    Bytes longer = vftest::recordOf(kBandPass);
+    poke(longer, kSupportWidth, kBandPass.supportWidth() + extra);
+    Open<vcFrequencyFilterBandPass> loaded;
+    if (extra == 128) {
+      vftest::loadInto(loaded, longer);
+      EXPECT_EQ(loaded.coefficients()[(kBandPass.supportWidth() + extra) * 32 - 1], 0.0f);
+    } else {
+      EXPECT_THROW(vftest::loadInto(loaded, longer), vcArchive::BadData);
+    }
+  }
 }

@@ -125,6 +125,16 @@ void vcArchive::exchangeByte(unsigned char& v) {
 }
 
 void vcArchive::exchangeFloats(float* values, std::size_t count) {
+  // Records are little-endian: on such a host the floats are their own
+  // encoding and move in one copy.
+  if constexpr (std::endian::native == std::endian::little) {
+    if (storing_) {
+      write(reinterpret_cast<const unsigned char*>(values), count * sizeof(float));
+    } else {
+      read(reinterpret_cast<unsigned char*>(values), count * sizeof(float));
+    }
+    return;
+  }
   constexpr std::size_t kChunk = 1024;
   unsigned char b[kChunk * 4];
   while (count > 0) {
