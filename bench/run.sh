@@ -24,21 +24,8 @@ min_time=${VEXFILT_BENCH_MIN_TIME:-0.15}
 filter=${VEXFILT_BENCH_FILTER:-.}
 jobs=${VEXFILT_BENCH_JOBS:-2}
 
-# ---- what the build needs (Debian package names) ----
-packages=(cmake make g++ pkg-config libbenchmark-dev libfftw3-dev libopencv-dev)
-command -v python3 >/dev/null || packages+=(python3)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "== installing: ${missing[*]}"
-  sudo=()
-  ((EUID == 0)) || sudo=(sudo)
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo[@]}" apt-get update -qq
-  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+# ---- what the build needs: Debian packages, installed where missing ----
+bash .ci/setup bench
 
 # ---- build: Release, the library and the benchmark only ----
 echo "== building $build/bench/vexfilt-bench"
