@@ -26,8 +26,10 @@ spectrum = vexfilt.forward(image)
 assert spectrum.shape == (4, 8) and abs(spectrum.array[0, 0] - 40) == 0
 print("vexfilt", vexfilt.__version__, "from", os.path.dirname(vexfilt.__file__))
 ]=])
+# Run from the prefix: the current directory comes first on sys.path.
 execute_process(COMMAND ${CMAKE_COMMAND} -E env "PYTHONPATH=${site}" PYTHONDONTWRITEBYTECODE=1
                         "${PYTHON}" -c "${script}" "${PREFIX}"
+                WORKING_DIRECTORY "${PREFIX}"
                 RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "import vexfilt from ${site} failed (${rc})")
