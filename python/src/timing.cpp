@@ -13,7 +13,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 template <class F>
-std::vector<double> timeCalls(long repeats, F&& call) {
+py::list timeCalls(long repeats, F&& call) {
   std::vector<double> seconds;
   heavy([&] {
     for (long i = 0; i < repeats; ++i) {
@@ -22,7 +22,9 @@ std::vector<double> timeCalls(long repeats, F&& call) {
       seconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
     }
   });
-  return seconds;
+  py::list out;
+  for (double s : seconds) out.append(s);
+  return out;
 }
 
 }  // namespace

@@ -129,6 +129,8 @@ def test_every_filter_pickles_through_its_archive_record_bit_for_bit(photos):
                 assert loaded(vexfilt.forward(image)) == f(vexfilt.forward(image))
     with pytest.raises(vexfilt.ArchiveError):
         vexfilt.load_filter(all_filters()[0].to_bytes()[:-3])
+    with pytest.raises(ValueError, match="left over"):
+        vexfilt.load_filter(all_filters()[0].to_bytes() + b"\x00")
     with pytest.raises(vexfilt.ArchiveError):
         vexfilt.load_filter(b"\x05\x00\x00\x00\x00\x00\x00\x00nope!")
 

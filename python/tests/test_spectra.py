@@ -152,6 +152,12 @@ def test_in_place_inverse_is_reused_by_later_outputs(photos):
     assert np.array_equal(vexfilt.quadrant_image(spectrum), vexfilt.inverse(untouched, np.uint8, quadrant=True)[1])
     with pytest.raises(vexfilt.InvalidBuffer):
         spectrum.magnitude_image()
+    # Every output kind honours in_place.
+    for output, extra in (("pair", {}), ("buffer", {}), (np.float64, {"angle": True}), (np.uint8, {"quadrant": True})):
+        other = untouched.copy()
+        vexfilt.inverse(other, output, in_place=True, **extra)
+        assert other.inverse_computed, (output, extra)
+        assert np.array_equal(vexfilt.inverse(other, np.uint8), want8)
 
 
 # ---- spectrum images and display mapping ----------------------------------------------
