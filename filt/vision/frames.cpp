@@ -79,11 +79,14 @@ Response measure(const vcFrequencyFilter& filter, long size) {
 
 // Relative cost of one tile of side T: the two transforms (T^2 log2 T^2
 // butterflies), the per-element passes (filling, filter, output) and a fixed
-// cost per tile. Measured on the bench's frames, the passes weigh about as
-// much as four butterfly stages.
+// cost per tile. Measured on 4096 x 3000 frames (bench/frames.cpp), the
+// passes weigh about as much as four butterfly stages, and a tile whose
+// spectrum no longer fits a core's second-level cache (above 256 a side, 512
+// KiB) costs some 30 % more per element.
 double tileCost(long T) {
   const double n = static_cast<double>(T) * static_cast<double>(T);
-  return n * (2.0 * std::log2(static_cast<double>(T)) + 4.0) + 4096.0;
+  const double perElement = (2.0 * std::log2(static_cast<double>(T)) + 4.0) * (T > 256 ? 1.3 : 1.0);
+  return n * perElement + 4096.0;
 }
 
 long ceilDiv(long a, long b) {
