@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 
@@ -129,21 +130,35 @@ vcFramePlan::vcFramePlan(long width, long height, const vcFrameFilter& filter, v
     throw vcFrequencyDefs::InvalidSize("Tile size must be 0 or a power of 2 up to 2048.");
   (void)vfEdgeIndex(0, 1, edge);
 
-  // The filter's own extent is measured at the finest sampling of its
-  // frequency response, one buffer: a tile resolves the filter only when it
-  // holds that extent (a tiny tile samples the response too coarsely to mean
-  // anything, yet its own response is always short). Each candidate tile is
-  // then measured at its own size, which is what it applies.
-  Response reference;
-  std::unique_ptr<vcFrequencyFilter> finest = realiseOrNull(filter, kMaxTile, reference);
-  if (!finest) throw vcFrequencyDefs::InvalidSize("Kernel does not fit the tile.");
-  const long extent = reference.marginFor(tolerance);
+  // The filter's own extent. A tile resolves the filter only when it holds
+  // that extent: a tiny tile samples the frequency response too coarsely to
+  // mean anything, yet its own response is always short. The extent is
+  // measured at growing sizes (from 256) until two sizes agree on it and it
+  // takes at most an eighth of the size, or else at the finest sampling, one
+  // whole buffer. Each candidate tile is then measured at its own size,
+  // which is what it applies.
+  Response reference, response;
+  std::unique_ptr<vcFrequencyFilter> referenceFilter;
+  long extent = -1, previous = -1;
+  for (long S = 256; S <= kMaxTile && extent < 0; S *= 2) {
+    std::unique_ptr<vcFrequencyFilter> f = realiseOrNull(filter, S, response);
+    if (!f) continue;
+    const long m = response.marginFor(tolerance);
+    if (previous >= 0 && m <= S / 8 && std::abs(m - previous) <= std::max(1L, m / 8)) extent = std::max(m, previous);
+    previous = m;
+    reference = response;
+    referenceFilter = std::move(f);
+  }
+  if (!referenceFilter) throw vcFrequencyDefs::InvalidSize("Kernel does not fit the tile.");
   const auto refuse = [&](long T, const Response* own) {
     double reach = reference.energy > 0.0 ? reference.tailEnergy((T - 1) / 2) / reference.energy : 0.0;
     if (own && own->energy > 0.0) reach = std::max(reach, own->tailEnergy(own->maxMargin()) / own->energy);
     throw std::invalid_argument(tooLong(T, tolerance, reach));
   };
-  if (extent > reference.maxMargin()) refuse(kMaxTile, nullptr);
+  if (extent < 0) {  // measured at one buffer
+    extent = reference.marginFor(tolerance);
+    if (extent > reference.maxMargin()) refuse(kMaxTile, nullptr);
+  }
 
   const long first = tileSize == 0 ? 1 : tileSize, last = tileSize == 0 ? kMaxTile : tileSize;
   if (tileSize != 0 && tileSize - 2 * extent < 1) refuse(tileSize, nullptr);
@@ -156,10 +171,15 @@ vcFramePlan::vcFramePlan(long width, long height, const vcFrameFilter& filter, v
         static_cast<double>(ceilDiv(width, c)) * static_cast<double>(ceilDiv(height, c)) * tileCost(T), T);
   }
   std::sort(candidates.begin(), candidates.end());
-  Response best, response;
+  Response best;
   for (const auto& [cost, T] : candidates) {
-    std::unique_ptr<vcFrequencyFilter> f = T == kMaxTile ? std::move(finest) : realiseOrNull(filter, T, response);
-    if (T == kMaxTile) response = reference;
+    std::unique_ptr<vcFrequencyFilter> f;
+    if (T == reference.size && referenceFilter) {
+      f = std::move(referenceFilter);
+      response = reference;
+    } else {
+      f = realiseOrNull(filter, T, response);
+    }
     if (!f) continue;
     const long m = std::max(extent, response.marginFor(tolerance));
     if (m > response.maxMargin()) {

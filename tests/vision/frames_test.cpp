@@ -340,6 +340,14 @@ TEST(FramePlan, RefusesWhatItCannotDoBeforeAllocating) {
     EXPECT_NE(std::string(e.what()).find("2048 x 2048 tile at tolerance 1e-06"), std::string::npos) << e.what();
     EXPECT_NE(std::string(e.what()).find("reaches"), std::string::npos);
   }
+  // A tile too small to resolve the filter is not taken, even for a frame
+  // that small: the margin is the filter's extent, not that of a coarse
+  // sampling of its response (whose own response is always short).
+  const vcFrameFilter ring = vcFrameFilter::bandPass(0.004, 0.0, 0.25);
+  const vcFramePlan small(30, 30, ring);
+  EXPECT_GE(small.margin(), 30);
+  EXPECT_GE(small.core(), 1);
+  EXPECT_THROW(vcFramePlan(30, 30, ring, vcEdgeMode::eZero, 1e-4, 32), std::invalid_argument);
   // Inputs, outputs and jobs that do not belong to the plan.
   const vcFramePlan plan(100, 80, g, vcEdgeMode::eZero, 1e-4, 64);
   vcPelBuffer<double> out, wrong(100, 81);
