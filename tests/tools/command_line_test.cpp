@@ -98,9 +98,6 @@ TEST(DemoCommandLine, LibraryRefusalsAndOutputFailuresFailWithStatus1) {
     args.insert(args.begin(), {"-o", out, "--scene-size", "64"});
     expectOneLineFailure(runDemo(args, dir), 1, dir, message);
   }
-  demo::writeImageFile(dir / "wide.pgm", demotest::gratings(3000, 2, 8, 1, {}));
-  expectOneLineFailure(runDemo({"-o", out, (dir / "wide.pgm").string()}, dir), 1, dir,
-                       "Width and Height must be no larger than 2048.");
   std::ofstream(dir / "file").close();  // an output "directory" below a file
   expectOneLineFailure(runDemo({"-o", (dir / "file" / "out").string(), "--scene-size", "64"}, dir), 1, dir,
                        "output directory");

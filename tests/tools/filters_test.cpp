@@ -189,4 +189,25 @@ TEST(DemoFilters, DefaultRunFindsTheFlawsInTheBuiltInScene) {
   EXPECT_EQ(demo::readImageFile(dir / "small" / "input.png").width, 64);
 }
 
+// A frame wider than one buffer goes through a tiled plan: the demo says so in
+// one line, filters the whole frame (the selected grating survives everywhere,
+// its phase unmoved), and its spectrum pictures are those of one tile.
+TEST(DemoFilters, FramesAboveOneBufferGoThroughATiledPlan) {
+  const path dir = demotest::scratchDir("frame");
+  const GreyImage wide = demotest::gratings(2600, 48, 8, 128, {{kAx, 0, 50}, {0, kBy, 50}});
+  demo::writeImageFile(dir / "wide.pgm", wide);
+  const demotest::Run run = demotest::runDemo(
+      {"-o", (dir / "out").string(), "--frequency", "0.125", "--angle", "0", (dir / "wide.pgm").string()}, dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("larger than one buffer (2048 a side): filtered through a tiled plan"), std::string::npos)
+      << run.out;
+  const GreyImage filtered = demotest::picture(dir, "filtered.png");
+  ASSERT_EQ(filtered.width, 2600);
+  ASSERT_EQ(filtered.height, 48);
+  const double a = demotest::amplitude(filtered, kAx, 0), b = demotest::amplitude(filtered, 0, kBy);
+  EXPECT_GT(a / b, 10.0) << "A " << a << ", B " << b;
+  EXPECT_NEAR(std::arg(demotest::coefficient(filtered, kAx, 0) / demotest::coefficient(wide, kAx, 0)), 0.0, 0.05);
+  EXPECT_LE(demotest::picture(dir, "spectrum.png").width, 2048);
+}
+
 }  // namespace

@@ -2,7 +2,10 @@
 
 #include <cmath>
 #include <cstdio>
+#include <iostream>
 #include <numbers>
+
+#include <filt/vision/frames.h>
 
 #include "errors.h"
 
@@ -75,6 +78,10 @@ GreyImage spectrumPicture(const vcFrequencyBuffer& buffer, vcFrequencyDefs::Freq
   const vcPelBuffer<double> magnitude = buffer.getMagnitudeImage(true);
   return fromPelBuffer(vfFrequencyMapImage(magnitude, mapping, 0.0, 1.0));
 }
+
+// Defined below, after the filters.
+template <class T>
+std::vector<Picture> runFrame(const Options& o, const GreyImage& input, std::vector<Picture> pictures);
 
 }  // namespace
 
@@ -157,6 +164,9 @@ vcFrequencyBuffer applyFilters(const FilterSet& set, const vcFrequencyBuffer& sp
 std::vector<Picture> runPipeline(const Options& o, const GreyImage& input) {
   std::vector<Picture> pictures;
   pictures.push_back({"input.png", input});
+  if (input.width > 2048 || input.height > 2048)
+    return input.depth == 8 ? runFrame<unsigned char>(o, input, std::move(pictures))
+                            : runFrame<unsigned short>(o, input, std::move(pictures));
 
   vcFrequencyBuffer spectrum;
   step("forward transform", [&] {
@@ -192,5 +202,115 @@ std::vector<Picture> runPipeline(const Options& o, const GreyImage& input) {
   });
   return pictures;
 }
+
+namespace {
+
+// ---- frames larger than one buffer: a tiled plan ----
+
+// The command line's filter as a frame filter (no size). The image filter's
+// kernel gets a finite support: a Gaussian to 4 sigma, or the box, both
+// normalised to sum 1, centred as in kernelImage.
+vcFrameFilter frameFilter(const Options& o, double angle) {
+  const vcPair<double> sigma(o.sigma, o.sigmaAcross.value_or(o.sigma));
+  const vcPair<double> plateau(o.plateau, o.plateauAcross.value_or(o.plateau));
+  switch (o.filter) {
+    case FilterKind::bandPass:
+      return vcFrameFilter::bandPass(o.sigma, o.plateau, o.frequency, o.dcRadius);
+    case FilterKind::bandReject:
+      return vcFrameFilter::bandReject(o.sigma, o.plateau, o.frequency, o.dcRadius);
+    case FilterKind::gabor:
+      return vcFrameFilter::gabor(sigma, plateau, vcRadian(angle), o.frequency, o.dcRadius);
+    case FilterKind::gaborReject:
+      return vcFrameFilter::gaborReject(sigma, plateau, vcRadian(angle), o.frequency, o.dcRadius);
+    case FilterKind::image:
+      break;
+  }
+  // An even box of N covers -(N-1)/2 .. N/2: one more column and row, the
+  // first left empty, puts its centre pixel where the whole-buffer kernel has it.
+  const long n = static_cast<long>(o.kernelSize);
+  const long side = o.kernel == KernelKind::gauss ? 2 * static_cast<long>(std::ceil(4.0 * o.kernelSize)) + 1
+                                                  : (n % 2 == 0 ? n + 1 : n);
+  if (side < 1 || side > 2047) throw RunError("--kernel: too large for a tile");
+  vcPelBuffer<double> kernel = filledImage(side, side, 0.0);
+  const long c = side / 2;
+  double sum = 0.0;
+  for (long y = 0; y < side; ++y)
+    for (long x = 0; x < side; ++x) {
+      const long dx = x - c, dy = y - c;
+      double v;
+      if (o.kernel == KernelKind::gauss)
+        v = std::exp(-static_cast<double>(dx * dx + dy * dy) / (2.0 * o.kernelSize * o.kernelSize));
+      else
+        v = (-(n - 1) / 2 <= dx && dx <= n / 2 && -(n - 1) / 2 <= dy && dy <= n / 2) ? 1.0 : 0.0;
+      kernel.set(x, y, v);
+      sum += v;
+    }
+  for (long y = 0; y < side; ++y)
+    for (long x = 0; x < side; ++x) kernel.set(x, y, kernel.get(x, y) / sum);
+  return vcFrameFilter::kernel(kernel);
+}
+
+// Frames above 2048 a side go through tiled plans. The spectrum pictures are
+// those of the frame's central tile (the filter built at the tile size); the
+// filtered pictures are of the whole frame. --mirror adds the outputs of the
+// two patches (Gabor), or for Gabor-reject gives r1 + r2 - input, the same
+// as applying both when the two patches do not overlap.
+template <class Pel>
+std::vector<Picture> runFrame(const Options& o, const GreyImage& input, std::vector<Picture> pictures) {
+  const long w = input.width, h = input.height;
+  const vcPelBuffer<Pel> frame = toPelBuffer<Pel>(input);
+  std::vector<vcFramePlan> plans;
+  step("planning the tiles", [&] {
+    plans.emplace_back(w, h, frameFilter(o, o.angle), vcEdgeMode::eReflect);
+    if (o.mirror) plans.emplace_back(w, h, frameFilter(o, o.angle + std::numbers::pi), vcEdgeMode::eReflect);
+  });
+  const vcFramePlan& plan = plans.front();
+  std::cout << "frame: " << w << "x" << h << " is larger than one buffer (2048 a side): filtered through a tiled plan, "
+            << plan.jobs().size() << " tiles of " << plan.tileSize() << "x" << plan.tileSize() << ", margin "
+            << plan.margin() << ", reflected edges, energy left outside the margin " << plan.errorBound()
+            << "; the spectrum pictures show the central tile\n";
+
+  const long T = plan.tileSize();
+  const vcPelBuffer<Pel> tile(frame, std::max(0L, (w - T) / 2), std::max(0L, (h - T) / 2), std::min(T, w),
+                              std::min(T, h));
+  vcFrequencyBuffer spectrum;
+  step("forward transform of the central tile", [&] {
+    vcPelBuffer_const<Pel> view = tile;
+    view.offset(0, 0);
+    vfForwardFFT<Pel>(view, spectrum);
+  });
+  const FilterSet filters = makeFilters(o, vcPair<long>(spectrum.width(), spectrum.height()));
+  step("spectrum pictures", [&] {
+    pictures.push_back({"spectrum.png", spectrumPicture(spectrum, vcFrequencyDefs::eMapLog)});
+    const long sw = spectrum.width(), sh = spectrum.height();
+    const vcFrequencyBuffer ones(filledImage(sw, sh, 1.0), filledImage(sw, sh, 0.0));
+    pictures.push_back({"response.png", spectrumPicture(applyFilters(filters, ones), vcFrequencyDefs::eMapRange)});
+    pictures.push_back(
+        {"filtered-spectrum.png", spectrumPicture(applyFilters(filters, spectrum), vcFrequencyDefs::eMapLog)});
+  });
+
+  step("filtering the frame", [&] {
+    vcPelBuffer<double> real, imaginary;
+    plan.run<Pel>(frame, real, imaginary);
+    for (std::size_t i = 1; i < plans.size(); ++i) {
+      vcPelBuffer<double> re2, im2;
+      plans[i].run<Pel>(frame, re2, im2);
+      const bool reject = o.filter == FilterKind::gaborReject;
+      for (long y = 0; y < h; ++y)
+        for (long x = 0; x < w; ++x) {
+          real.set(x, y, real.get(x, y) + re2.get(x, y) - (reject ? static_cast<double>(frame.get(x, y)) : 0.0));
+          imaginary.set(x, y, imaginary.get(x, y) + im2.get(x, y));
+        }
+    }
+    pictures.push_back({"filtered.png", fromPelBuffer(vfFrequencyMapImage(real, vcFrequencyDefs::eMapLinear, 0, 0))});
+    for (long y = 0; y < h; ++y)  // the magnitude, into the imaginary part's pixels
+      for (long x = 0; x < w; ++x) imaginary.set(x, y, std::hypot(real.get(x, y), imaginary.get(x, y)));
+    pictures.push_back(
+        {"filtered-magnitude.png", fromPelBuffer(vfFrequencyMapImage(imaginary, vcFrequencyDefs::eMapLinear, 0, 0))});
+  });
+  return pictures;
+}
+
+}  // namespace
 
 }  // namespace demo
