@@ -29,7 +29,7 @@ void vf_ApplySeparable(vcPelBuffer<double>& image, const std::vector<double>& wx
 std::vector<vcComplexD> vf_EdgeTransform(std::vector<vcComplexD> d) {
   const vf_vision::vc_Dft1D plan(static_cast<long>(d.size()));
   std::vector<vcComplexD> scratch;
-  plan.run(d.data(), false, scratch);
+  plan.run(d.data(), 1, false, scratch);
   return d;
 }
 

@@ -9,89 +9,165 @@
 namespace vf_vision {
 namespace {
 
-long vf_NextPowerOfTwo(long n) {
-  long m = 1;
-  while (m < n) m <<= 1;
-  return m;
-}
-
-// exp(-2 pi i num / den) with num reduced modulo den first, so large
-// products stay exact before the angle is formed.
+// exp(-2 pi i num / den), the numerator reduced modulo den first so that
+// the angle is formed from an exact fraction.
 vcComplexD vf_Twiddle(long long num, long long den) {
   const long long r = ((num % den) + den) % den;
   return std::polar(1.0, -2.0 * std::numbers::pi * static_cast<double>(r) / static_cast<double>(den));
 }
 
+std::vector<int> vf_Radices(long n) {
+  std::vector<int> r;
+  while (n % 4 == 0) r.push_back(4), n /= 4;
+  while (n % 2 == 0) r.push_back(2), n /= 2;
+  while (n % 3 == 0) r.push_back(3), n /= 3;
+  while (n % 5 == 0) r.push_back(5), n /= 5;
+  return r;
+}
+
 }  // namespace
 
+bool vf_IsFastLength(long n) {
+  if (n < 1) return false;
+  for (long p : {2L, 3L, 5L})
+    while (n % p == 0) n /= p;
+  return n == 1;
+}
+
+long vf_FastLengthBelow(long n) {
+  while (n > 1 && !vf_IsFastLength(n)) --n;
+  return n < 1 ? 1 : n;
+}
+
 vc_Dft1D::vc_Dft1D(long n) : n_(n < 1 ? 1 : n) {
-  const bool power = (n_ & (n_ - 1)) == 0;
-  m_ = power ? n_ : vf_NextPowerOfTwo(2 * n_ - 1);
-  twiddle_.resize(static_cast<std::size_t>(m_ / 2 > 0 ? m_ / 2 : 1));
-  for (long k = 0; k < m_ / 2; ++k) twiddle_[static_cast<std::size_t>(k)] = vf_Twiddle(k, m_);
-  reverse_.resize(static_cast<std::size_t>(m_));
-  int bits = 0;
-  while ((1L << bits) < m_) ++bits;
-  for (long i = 0; i < m_; ++i) {
-    long r = 0;
-    for (int b = 0; b < bits; ++b)
-      if (i & (1L << b)) r |= 1L << (bits - 1 - b);
-    reverse_[static_cast<std::size_t>(i)] = r;
+  const bool fast = vf_IsFastLength(n_);
+  if (fast) {
+    m_ = n_;
+  } else {
+    m_ = 1;
+    while (m_ < 2 * n_ - 1) m_ <<= 1;
   }
-  if (power) return;
-  // Bluestein: X[k] = conj(c[k]) sum_n (x[n] conj(c[n])) c[k - n] with
-  // c[k] = exp(i pi k^2 / n); the convolution runs through length m_.
+  radices_ = vf_Radices(m_);
+  twiddle_.resize(static_cast<std::size_t>(m_));
+  for (long k = 0; k < m_; ++k) twiddle_[static_cast<std::size_t>(k)] = vf_Twiddle(k, m_);
+  if (fast) return;
+  // Bluestein: X[k] = c[k] sum_n (x[n] c[n]) conj(c[k - n]) with c[k] =
+  // exp(-i pi k^2 / n); the convolution runs through length m_ >= 2n - 1.
   chirp_.resize(static_cast<std::size_t>(n_));
   for (long k = 0; k < n_; ++k)
-    chirp_[static_cast<std::size_t>(k)] = vf_Twiddle(static_cast<long long>(k) * k, 2LL * n_);  // exp(-i pi k^2/n)
+    chirp_[static_cast<std::size_t>(k)] = vf_Twiddle(static_cast<long long>(k) * k, 2LL * n_);
   chirpHat_.assign(static_cast<std::size_t>(m_), vcComplexD(0.0, 0.0));
   chirpHat_[0] = std::conj(chirp_[0]);
   for (long k = 1; k < n_; ++k) {
     chirpHat_[static_cast<std::size_t>(k)] = std::conj(chirp_[static_cast<std::size_t>(k)]);
     chirpHat_[static_cast<std::size_t>(m_ - k)] = std::conj(chirp_[static_cast<std::size_t>(k)]);
   }
-  radix2(chirpHat_.data(), false, m_, twiddle_);
+  std::vector<vcComplexD> work(static_cast<std::size_t>(m_));
+  stockham(chirpHat_.data(), 1, false, work.data());
 }
 
-void vc_Dft1D::radix2(vcComplexD* a, bool inverse, long m, const std::vector<vcComplexD>& twiddle) const {
-  for (long i = 0; i < m; ++i) {
-    const long r = reverse_[static_cast<std::size_t>(i)];
-    if (r > i) std::swap(a[i], a[r]);
-  }
-  for (long len = 2; len <= m; len <<= 1) {
-    const long half = len >> 1;
-    const long step = m / len;
-    for (long start = 0; start < m; start += len) {
-      for (long j = 0; j < half; ++j) {
-        vcComplexD w = twiddle[static_cast<std::size_t>(j * step)];
-        if (inverse) w = std::conj(w);
-        const vcComplexD u = a[start + j];
-        const vcComplexD v = a[start + j + half] * w;
-        a[start + j] = u + v;
-        a[start + j + half] = u - v;
+// Stockham decimation in frequency: a stage of radix p over length l = p m
+// (stride s, so far l * s == m_) reads x[u + S (j + t m)] and writes
+// y[u + S (p j + r)] = w_l^(r j) sum_t x[u + S (j + t m)] w_p^(r t), with
+// S = batch * s and u running over the S interleaved sub-sequences. The
+// output lands in natural order after the last stage.
+void vc_Dft1D::stockham(vcComplexD* data, long batch, bool inverse, vcComplexD* work) const {
+  const double sign = inverse ? 1.0 : -1.0;
+  const vcComplexD w3(-0.5, sign * std::sqrt(3.0) / 2.0);  // exp(-+2 pi i / 3)
+  const vcComplexD w5a = std::polar(1.0, sign * 2.0 * std::numbers::pi / 5.0);
+  const vcComplexD w5b = std::polar(1.0, sign * 4.0 * std::numbers::pi / 5.0);
+  vcComplexD* x = data;
+  vcComplexD* y = work;
+  long l = m_;
+  long s = 1;
+  for (int p : radices_) {
+    const long m = l / p;
+    const long S = batch * s;
+    for (long j = 0; j < m; ++j) {
+      // w_l^(r j) = twiddle_[s r j]
+      vcComplexD tw[5];
+      for (int r = 0; r < p; ++r) {
+        const vcComplexD t = twiddle_[static_cast<std::size_t>((s * r * j) % m_)];
+        tw[r] = inverse ? std::conj(t) : t;
+      }
+      const vcComplexD* in = x + S * j;
+      vcComplexD* out = y + S * p * j;
+      const long step = S * m;
+      switch (p) {
+        case 2:
+          for (long u = 0; u < S; ++u) {
+            const vcComplexD a = in[u], b = in[u + step];
+            out[u] = a + b;
+            out[u + S] = (a - b) * tw[1];
+          }
+          break;
+        case 4:
+          for (long u = 0; u < S; ++u) {
+            const vcComplexD a = in[u], b = in[u + step], c = in[u + 2 * step], d = in[u + 3 * step];
+            const vcComplexD apc = a + c, amc = a - c, bpd = b + d, bmd = b - d;
+            // (b - d) times -i (forward) or +i (inverse)
+            const vcComplexD ib(-sign * bmd.imag(), sign * bmd.real());
+            out[u] = apc + bpd;
+            out[u + S] = (amc + ib) * tw[1];
+            out[u + 2 * S] = (apc - bpd) * tw[2];
+            out[u + 3 * S] = (amc - ib) * tw[3];
+          }
+          break;
+        case 3:
+          for (long u = 0; u < S; ++u) {
+            const vcComplexD a = in[u], b = in[u + step], c = in[u + 2 * step];
+            out[u] = a + b + c;
+            out[u + S] = (a + b * w3 + c * std::conj(w3)) * tw[1];
+            out[u + 2 * S] = (a + b * std::conj(w3) + c * w3) * tw[2];
+          }
+          break;
+        default:  // 5
+          for (long u = 0; u < S; ++u) {
+            const vcComplexD a = in[u], b = in[u + step], c = in[u + 2 * step], d = in[u + 3 * step],
+                             e = in[u + 4 * step];
+            out[u] = a + b + c + d + e;
+            out[u + S] = (a + b * w5a + c * w5b + d * std::conj(w5b) + e * std::conj(w5a)) * tw[1];
+            out[u + 2 * S] = (a + b * w5b + c * std::conj(w5a) + d * w5a + e * std::conj(w5b)) * tw[2];
+            out[u + 3 * S] = (a + b * std::conj(w5b) + c * w5a + d * std::conj(w5a) + e * w5b) * tw[3];
+            out[u + 4 * S] = (a + b * std::conj(w5a) + c * std::conj(w5b) + d * w5b + e * w5a) * tw[4];
+          }
+          break;
       }
     }
+    std::swap(x, y);
+    l = m;
+    s *= p;
   }
+  if (x != data)
+    for (long i = 0; i < batch * m_; ++i) data[i] = x[i];
 }
 
-void vc_Dft1D::run(vcComplexD* data, bool inverse, std::vector<vcComplexD>& scratch) const {
+void vc_Dft1D::run(vcComplexD* data, long batch, bool inverse, std::vector<vcComplexD>& scratch) const {
   if (chirp_.empty()) {
-    radix2(data, inverse, m_, twiddle_);
+    if (scratch.size() < static_cast<std::size_t>(batch * m_)) scratch.resize(static_cast<std::size_t>(batch * m_));
+    stockham(data, batch, inverse, scratch.data());
     return;
   }
-  // The inverse is the conjugate of the forward transform of the conjugate.
-  scratch.assign(static_cast<std::size_t>(m_), vcComplexD(0.0, 0.0));
-  for (long k = 0; k < n_; ++k) {
-    const vcComplexD x = inverse ? std::conj(data[k]) : data[k];
-    scratch[static_cast<std::size_t>(k)] = x * chirp_[static_cast<std::size_t>(k)];
-  }
-  radix2(scratch.data(), false, m_, twiddle_);
-  for (long k = 0; k < m_; ++k) scratch[static_cast<std::size_t>(k)] *= chirpHat_[static_cast<std::size_t>(k)];
-  radix2(scratch.data(), true, m_, twiddle_);
+  // Bluestein, one sequence at a time. The inverse is the conjugate of the
+  // forward transform of the conjugate.
+  const std::size_t need = static_cast<std::size_t>(2 * m_);
+  if (scratch.size() < need) scratch.resize(need);
+  vcComplexD* a = scratch.data();
+  vcComplexD* work = scratch.data() + m_;
   const double scale = 1.0 / static_cast<double>(m_);
-  for (long k = 0; k < n_; ++k) {
-    const vcComplexD y = scratch[static_cast<std::size_t>(k)] * scale * chirp_[static_cast<std::size_t>(k)];
-    data[k] = inverse ? std::conj(y) : y;
+  for (long b = 0; b < batch; ++b) {
+    for (long k = 0; k < m_; ++k) a[k] = vcComplexD(0.0, 0.0);
+    for (long k = 0; k < n_; ++k) {
+      const vcComplexD x = data[b + batch * k];
+      a[k] = (inverse ? std::conj(x) : x) * chirp_[static_cast<std::size_t>(k)];
+    }
+    stockham(a, 1, false, work);
+    for (long k = 0; k < m_; ++k) a[k] *= chirpHat_[static_cast<std::size_t>(k)];
+    stockham(a, 1, true, work);
+    for (long k = 0; k < n_; ++k) {
+      const vcComplexD y = a[k] * scale * chirp_[static_cast<std::size_t>(k)];
+      data[b + batch * k] = inverse ? std::conj(y) : y;
+    }
   }
 }
 
@@ -101,16 +177,23 @@ void vf_Dft2D(std::vector<vcComplexD>& data, long width, long height, bool inver
   std::vector<vcComplexD> scratch;
   for (long y = 0; y < height; ++y) {
     if (y % 16 == 0) vfThrowExceptionOnFailure(vsys_attention_check());
-    rows.run(data.data() + y * width, inverse, scratch);
+    rows.run(data.data() + y * width, 1, inverse, scratch);
   }
-  std::vector<vcComplexD> column(static_cast<std::size_t>(height));
-  for (long x = 0; x < width; ++x) {
-    if (x % 16 == 0) vfThrowExceptionOnFailure(vsys_attention_check());
+  // Columns in blocks of 64 adjacent columns, gathered so that a block's
+  // transform runs over contiguous memory with the columns interleaved.
+  constexpr long kBlock = 64;
+  std::vector<vcComplexD> block;
+  for (long x0 = 0; x0 < width; x0 += kBlock) {
+    vfThrowExceptionOnFailure(vsys_attention_check());
+    const long bw = std::min(kBlock, width - x0);
+    block.resize(static_cast<std::size_t>(bw * height));
     for (long y = 0; y < height; ++y)
-      column[static_cast<std::size_t>(y)] = data[static_cast<std::size_t>(y * width + x)];
-    cols.run(column.data(), inverse, scratch);
+      for (long b = 0; b < bw; ++b)
+        block[static_cast<std::size_t>(y * bw + b)] = data[static_cast<std::size_t>(y * width + x0 + b)];
+    cols.run(block.data(), bw, inverse, scratch);
     for (long y = 0; y < height; ++y)
-      data[static_cast<std::size_t>(y * width + x)] = column[static_cast<std::size_t>(y)];
+      for (long b = 0; b < bw; ++b)
+        data[static_cast<std::size_t>(y * width + x0 + b)] = block[static_cast<std::size_t>(y * bw + b)];
   }
 }
 

@@ -12,6 +12,7 @@
 #include "filt/fft.h"
 #include "support/images.h"
 #include "vexsys/attention.h"
+#include "vision/windows_dft.h"
 
 namespace {
 
@@ -106,6 +107,34 @@ TEST(PeriodicSmooth, HonoursAbort) {
   vsys_fail_poll_after(3, VSYS_ABORTED);
   EXPECT_THROW(vfPeriodicSmoothDecomposition(u), vcAbortRequested);
   vsys_fail_poll_after(0, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The internal transforms against a naive DFT: fast lengths of every radix,
+// a prime (Bluestein) and the 2-D column blocks (width above one block).
+TEST(DoubleDft, MatchesANaiveDft) {
+  for (auto [w, h] :
+       {std::pair{30L, 12L}, std::pair{7L, 5L}, std::pair{64L, 9L}, std::pair{130L, 4L}, std::pair{1L, 1L}}) {
+    std::vector<std::complex<double>> in(static_cast<std::size_t>(w * h));
+    const vcPelBuffer<double> re = vftest::randomImage<double>(w, h, 1.0, 5);
+    const vcPelBuffer<double> im = vftest::randomImage<double>(w, h, 1.0, 6);
+    for (long y = 0; y < h; ++y)
+      for (long x = 0; x < w; ++x) in[static_cast<std::size_t>(y * w + x)] = {re.get(x, y) - 0.5, im.get(x, y) - 0.5};
+    const auto oracle = vftest::naiveDft(in, w, h);
+    auto out = in;
+    vf_vision::vf_Dft2D(out, w, h, false);
+    double err = 0.0;
+    for (std::size_t i = 0; i < in.size(); ++i) err = std::max(err, std::abs(out[i] - oracle[i]));
+    EXPECT_LT(err, 1e-11) << w << "x" << h;
+    vf_vision::vf_Dft2D(out, w, h, true);
+    for (std::size_t i = 0; i < in.size(); ++i)
+      EXPECT_LT(std::abs(out[i] / static_cast<double>(w * h) - in[i]), 1e-13) << w << "x" << h;
+  }
+  EXPECT_EQ(vf_vision::vf_FastLengthBelow(401), 400);
+  EXPECT_EQ(vf_vision::vf_FastLengthBelow(389), 384);
 }
 
 }  // namespace
