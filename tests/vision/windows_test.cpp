@@ -104,7 +104,7 @@ TEST(PeriodicSmooth, SpectrumMatchesANaiveDft) {
 
 TEST(PeriodicSmooth, HonoursAbort) {
   const vcPelBuffer<double> u = vftest::randomImage<double>(64, 64, 1.0);
-  vsys_fail_poll_after(3, VSYS_ABORTED);
+  vsys_fail_poll_after(2, VSYS_ABORTED);
   EXPECT_THROW(vfPeriodicSmoothDecomposition(u), vcAbortRequested);
   vsys_fail_poll_after(0, 0);
 }
