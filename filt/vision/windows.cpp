@@ -101,9 +101,11 @@ std::vector<std::complex<double>> vfSmoothComponentSpectrum(const vcPelBuffer_co
     for (long x = 0; x < w; ++x) {
       const double d = cx[static_cast<std::size_t>(x)] + cy[static_cast<std::size_t>(y)] - 4.0;
       if (x == 0 && y == 0) continue;  // d == 0: the smooth part has mean 0
-      const vcComplexD v = a[static_cast<std::size_t>(x)] * ey[static_cast<std::size_t>(y)] +
-                           b[static_cast<std::size_t>(y)] * ex[static_cast<std::size_t>(x)];
-      s[static_cast<std::size_t>(y * w + x)] = v / d;
+      const vcComplexD p = a[static_cast<std::size_t>(x)], q = ey[static_cast<std::size_t>(y)];
+      const vcComplexD r = b[static_cast<std::size_t>(y)], t = ex[static_cast<std::size_t>(x)];
+      const double re = p.real() * q.real() - p.imag() * q.imag() + r.real() * t.real() - r.imag() * t.imag();
+      const double im = p.real() * q.imag() + p.imag() * q.real() + r.real() * t.imag() + r.imag() * t.real();
+      s[static_cast<std::size_t>(y * w + x)] = vcComplexD(re / d, im / d);
     }
   }
   return s;
