@@ -21,10 +21,14 @@ namespace {
 
 constexpr double kTau = 2.0 * std::numbers::pi;
 
-bool vf_IsPowerOfTwo(long n) { return n > 0 && (n & (n - 1)) == 0; }
+bool vf_IsPowerOfTwo(long n) {
+  return n > 0 && (n & (n - 1)) == 0;
+}
 
 // Signed frequency of index k of an n-point transform, in [-n/2, n/2).
-long vf_SignedIndex(long k, long n) { return k < (n + 1) / 2 ? k : k - n; }
+long vf_SignedIndex(long k, long n) {
+  return k < (n + 1) / 2 ? k : k - n;
+}
 
 // Removes the mean and, for the window treatments, applies the window and
 // then removes the window-weighted mean again, so that neither the image's
@@ -58,6 +62,16 @@ void vf_PrepareEdges(vcPelBuffer<double>& image, const vcPhaseCorrelationOptions
       const double wv = wx[static_cast<std::size_t>(x)] * wy[static_cast<std::size_t>(y)];
       p[y * stride + x] = (p[y * stride + x] - wmean) * wv;
     }
+}
+
+// Sum of squares of the pixels.
+double vf_Energy(const vcPelBuffer_const<double>& image) {
+  double s = 0.0;
+  for (long y = 0; y < image.height(); ++y) {
+    const double* row = image.pointToOffset() + y * image.rep().rowStride();
+    for (long x = 0; x < image.width(); ++x) s += row[x] * row[x];
+  }
+  return s;
 }
 
 // Splits the transform Z of reference + i * moving (two real images) into
@@ -123,8 +137,7 @@ struct vc_Coarse {
 // Zero-mean normalised correlation of the two images over their overlap at
 // the integer shift (sx, sy); -2 when the overlap is under a tenth of the
 // image.
-double vf_OverlapCorrelation(const vcPelBuffer_const<double>& r, const vcPelBuffer_const<double>& m, long sx,
-                             long sy) {
+double vf_OverlapCorrelation(const vcPelBuffer_const<double>& r, const vcPelBuffer_const<double>& m, long sx, long sy) {
   const long w = r.width();
   const long h = r.height();
   const long xs = std::max(0L, -sx), xe = std::min(w, w - sx);
@@ -159,8 +172,8 @@ vcPelBuffer<double> vf_BlockAverage(const vcPelBuffer_const<double>& image, long
   return out;
 }
 
-vc_Coarse vf_CoarseStage(const vcPelBuffer_const<double>& reference, const vcPelBuffer_const<double>& moving,
-                         long f, const vcPhaseCorrelationOptions& options, vcPelBuffer<double>* surface) {
+vc_Coarse vf_CoarseStage(const vcPelBuffer_const<double>& reference, const vcPelBuffer_const<double>& moving, long f,
+                         const vcPhaseCorrelationOptions& options, vcPelBuffer<double>* surface) {
   // The plain (block-averaged) images stay for the large-shift check; the
   // prepared ones are deep copies (image handles share their pixels).
   const vcPelBuffer<double> rPlain = f > 1 ? vf_BlockAverage(reference, f) : vf_vision::vf_ToDouble(reference);
@@ -172,51 +185,70 @@ vc_Coarse vf_CoarseStage(const vcPelBuffer_const<double>& reference, const vcPel
   // The periodic-plus-smooth decomposition needs the transform's period to be
   // the image's; the library pads to powers of two, so other sizes take the
   // Tukey window here (the coarse stage only needs the shift to a pixel).
-  vcEdgeTreatment edges = options.edges;
+  vcEdgeTreatment edges = options.coarseEdges;
   if (edges == vcEdgeTreatment::periodicSmooth && !(vf_IsPowerOfTwo(cw) && vf_IsPowerOfTwo(ch)))
     edges = vcEdgeTreatment::tukey;
   vf_PrepareEdges(r, options, edges);
   vf_PrepareEdges(m, options, edges);
+  vc_Coarse out;
+  // Both spectra come from one transform of r + i m, whose single-precision
+  // round-off leaks about 1e-7 of one image's spectrum into the other's. An
+  // image with no contrast, or with less than 1e-5 of the other's, would be
+  // measured on that leak alone: refuse it (confidence 0) instead.
+  const double er = vf_Energy(r), em = vf_Energy(m);
+  if (!(er > 0.0 && em > 0.0) || em < 1e-10 * er || er < 1e-10 * em) return out;
 
-  vcFrequencyBuffer pair;
-  vfForwardFFT<double>(r, m, pair);
-  const long pw = pair.width();
-  const long ph = pair.height();
-  const vcPelBuffer<double> zr = pair.getRealImage(false);
-  const vcPelBuffer<double> zi = pair.getImaginaryImage(false);
-  std::vector<vcComplexD> z(static_cast<std::size_t>(pw * ph));
-  for (long y = 0; y < ph; ++y)
-    for (long x = 0; x < pw; ++x) z[static_cast<std::size_t>(y * pw + x)] = vcComplexD(zr.get(x, y), zi.get(x, y));
-  std::vector<vcComplexD> rs, ms;
-  vf_SplitPair(z, pw, ph, rs, ms);
+  // Two separate transforms: one transform of r + i m would share its
+  // single-precision round-off between the two spectra, and that shared
+  // part correlates at zero shift.
+  auto spectrum = [](const vcPelBuffer<double>& image, long& pw, long& ph) {
+    vcFrequencyBuffer buffer;
+    vfForwardFFT<double>(image, buffer);
+    pw = buffer.width();
+    ph = buffer.height();
+    const vcPelBuffer<double> re = buffer.getRealImage(false);
+    const vcPelBuffer<double> im = buffer.getImaginaryImage(false);
+    std::vector<vcComplexD> z(static_cast<std::size_t>(pw * ph));
+    for (long y = 0; y < ph; ++y) {
+      const double* a = re.pointToOffset() + y * re.rep().rowStride();
+      const double* b = im.pointToOffset() + y * im.rep().rowStride();
+      for (long x = 0; x < pw; ++x) z[static_cast<std::size_t>(y * pw + x)] = vcComplexD(a[x], b[x]);
+    }
+    return z;
+  };
+  long pw = 0, ph = 0;
+  std::vector<vcComplexD> rs = spectrum(r, pw, ph);
+  std::vector<vcComplexD> ms = spectrum(m, pw, ph);
   if (edges == vcEdgeTreatment::periodicSmooth) {
     const std::vector<vcComplexD> sr = vfSmoothComponentSpectrum(r);
     const std::vector<vcComplexD> sm = vfSmoothComponentSpectrum(m);
     for (std::size_t i = 0; i < rs.size(); ++i) rs[i] -= sr[i], ms[i] -= sm[i];
   }
-  // Cross-power spectrum normalised in double with a floor: magnitudes below
-  // 1e-6 of the largest are divided by the floor instead, so bins that hold
-  // nothing but the float transform's round-off (about 1e-7 of the largest)
-  // are not lifted to full weight; exactly-zero bins stay zero.
-  std::vector<double> qre(z.size()), qim(z.size());
-  double qmax = 0.0;
-  for (std::size_t i = 0; i < z.size(); ++i) {
-    const vcComplexD q(rs[i].real() * ms[i].real() + rs[i].imag() * ms[i].imag(),
-                       rs[i].real() * ms[i].imag() - rs[i].imag() * ms[i].real());  // conj(R) M
-    qre[i] = q.real();
-    qim[i] = q.imag();
-    qmax = std::max(qmax, std::abs(q));
-  }
-  vc_Coarse out;
-  if (!(qmax > 0.0) || !std::isfinite(qmax)) return out;
-  const double floor = 1e-6 * qmax;
+  // The cross-power spectrum, normalised in double, partly: conj(R) M /
+  // (|R| |M|)^0.75, each magnitude with its own floor of 1e-5 of that
+  // spectrum's largest. Full whitening (exponent 1) lifts the bins that hold
+  // only the edge taper's leakage and round-off (most bins of a smooth
+  // image) to the weight of the content, and they peak at zero shift: a
+  // smooth 128 x 128 test image moved by (2.5, -1.25) gives (0, 0) at
+  // exponent 1 and 0.9, (2, -1) at 0.75, while photographs keep every
+  // integer shift right. The floor keeps bins of single-precision round-off
+  // (about 1e-7 of the largest) below full weight; exactly-zero bins stay
+  // zero.
+  double rmax = 0.0, mmax = 0.0;
+  for (std::size_t i = 1; i < rs.size(); ++i)
+    rmax = std::max(rmax, std::abs(rs[i])), mmax = std::max(mmax, std::abs(ms[i]));
+  if (!(rmax > 0.0 && mmax > 0.0) || !std::isfinite(rmax) || !std::isfinite(mmax)) return out;
+  constexpr double kFloor = 1e-5;
+  constexpr double kExponent = 0.75;
+  const double rfloor = kFloor * rmax, mfloor = kFloor * mmax;
+  std::vector<double> qre(rs.size()), qim(rs.size());
   double weightSum = 0.0;
-  for (std::size_t i = 0; i < z.size(); ++i) {
-    const double mag = std::sqrt(qre[i] * qre[i] + qim[i] * qim[i]);
-    const double d = std::max(mag, floor);
-    qre[i] /= d;
-    qim[i] /= d;
-    weightSum += mag / d;
+  for (std::size_t i = 0; i < rs.size(); ++i) {
+    const double ra = std::abs(rs[i]), ma = std::abs(ms[i]);
+    const double k = std::pow(std::max(ra, rfloor) * std::max(ma, mfloor), -kExponent);
+    qre[i] = (rs[i].real() * ms[i].real() + rs[i].imag() * ms[i].imag()) * k;  // conj(R) M
+    qim[i] = (rs[i].real() * ms[i].imag() - rs[i].imag() * ms[i].real()) * k;
+    weightSum += ra * ma * k;
   }
   qre[0] = qim[0] = 0.0;  // the means are gone; the zero frequency holds only round-off
   vcPelBuffer<double> qr(pw, ph), qi(pw, ph);
@@ -230,105 +262,112 @@ vc_Coarse vf_CoarseStage(const vcPelBuffer_const<double>& reference, const vcPel
   vfInverseFFT(cross, cre, cim);  // times 1 / (pw ph)
   const double norm = static_cast<double>(pw * ph) / weightSum;
 
-  long px = 0, py = 0;
-  double best = -1e300;
-  for (long y = 0; y < ph; ++y)
-    for (long x = 0; x < pw; ++x)
-      if (cre.get(x, y) > best) best = cre.get(x, y), px = x, py = y;
-  double second = 0.0;
-  for (long y = 0; y < ph; ++y) {
-    const long dy = std::min((y - py + ph) % ph, (py - y + ph) % ph);
-    for (long x = 0; x < pw; ++x) {
-      const long dx = std::min((x - px + pw) % pw, (px - x + pw) % pw);
-      if (std::max(dx, dy) > 3) second = std::max(second, cre.get(x, y));
-    }
-  }
+  const double* c = cre.pointToOffset();
+  const long cs = cre.rep().rowStride();
+  auto at = [&](long x, long y) { return c[((y % ph + ph) % ph) * cs + ((x % pw) + pw) % pw]; };
   if (surface) {
     *surface = vcPelBuffer<double>(pw, ph);
     for (long y = 0; y < ph; ++y)
-      for (long x = 0; x < pw; ++x) surface->set((x + pw / 2) % pw, (y + ph / 2) % ph, cre.get(x, y) * norm);
+      for (long x = 0; x < pw; ++x) surface->set((x + pw / 2) % pw, (y + ph / 2) % ph, at(x, y) * norm);
   }
-  if (!(best > 0.0)) return out;
+  // Candidates: the four highest local maxima of the surface. Each is
+  // followed uphill on the normalised correlation of the images over their
+  // overlap (the shift's own measure of fit), which also settles the shift
+  // modulo the size when large shifts are allowed; the best fit wins. The
+  // surface alone can be fooled: the leakage of the edges peaks at zero
+  // shift on smooth images, and it knows shifts only modulo the size.
+  struct Peak {
+    long x, y;
+    double v;
+  };
+  std::vector<Peak> peaks;
+  for (long y = 0; y < ph; ++y)
+    for (long x = 0; x < pw; ++x) {
+      const double v = at(x, y);
+      bool isMax = v > 0.0;
+      for (long j = -1; j <= 1 && isMax; ++j)
+        for (long i = -1; i <= 1 && isMax; ++i)
+          if ((i || j) && at(x + i, y + j) > v) isMax = false;
+      if (!isMax) continue;
+      peaks.push_back({x, y, v});
+      std::sort(peaks.begin(), peaks.end(), [](const Peak& p, const Peak& q) { return p.v > q.v; });
+      if (peaks.size() > 4) peaks.pop_back();
+    }
+  if (peaks.empty()) return out;
+  auto ncc = [&](long sx, long sy) { return vf_OverlapCorrelation(rPlain, mPlain, sx, sy); };
+  double bestFit = -3.0, nextFit = -3.0;
+  long bx = 0, by = 0;
+  double bestPeak = 0.0;
+  for (const Peak& p : peaks) {
+    const long sx0 = vf_SignedIndex(p.x, pw), sy0 = vf_SignedIndex(p.y, ph);
+    std::vector<std::pair<long, long>> starts{{sx0, sy0}};
+    if (options.largeShifts) {
+      starts.push_back({sx0 < 0 ? sx0 + pw : sx0 - pw, sy0});
+      starts.push_back({sx0, sy0 < 0 ? sy0 + ph : sy0 - ph});
+      starts.push_back({sx0 < 0 ? sx0 + pw : sx0 - pw, sy0 < 0 ? sy0 + ph : sy0 - ph});
+    }
+    for (auto [sx, sy] : starts) {
+      if (std::abs(sx) >= cw || std::abs(sy) >= ch) continue;
+      double fit = ncc(sx, sy);
+      for (int step = 0; step < 8; ++step) {
+        long nx = sx, ny = sy;
+        double nf = fit;
+        for (long j = -1; j <= 1; ++j)
+          for (long i = -1; i <= 1; ++i) {
+            if (!(i || j)) continue;
+            const double v = ncc(sx + i, sy + j);
+            if (v > nf) nf = v, nx = sx + i, ny = sy + j;
+          }
+        if (nx == sx && ny == sy) break;
+        sx = nx, sy = ny, fit = nf;
+      }
+      if (fit > bestFit + 1e-12) {
+        if (!(sx == bx && sy == by)) nextFit = bestFit;
+        bestFit = fit, bx = sx, by = sy, bestPeak = p.v;
+      } else if (fit > nextFit && !(sx == bx && sy == by)) {
+        nextFit = fit;
+      }
+    }
+  }
+  if (bestFit <= -2.0) return out;
+  // Confidence: the surface at the chosen peak against the highest value more
+  // than 3 pixels away from it.
+  double second = 0.0;
+  const long qx = ((bx % pw) + pw) % pw, qy = ((by % ph) + ph) % ph;
+  for (long y = 0; y < ph; ++y) {
+    const long dy = std::min((y - qy + ph) % ph, (qy - y + ph) % ph);
+    for (long x = 0; x < pw; ++x) {
+      const long dx = std::min((x - qx + pw) % pw, (qx - x + pw) % pw);
+      if (std::max(dx, dy) > 3) second = std::max(second, at(x, y));
+    }
+  }
+  const double chosen = std::max(bestPeak, at(bx, by));
   out.valid = true;
-  out.confidence = std::clamp(1.0 - second / best, 0.0, 1.0);
-  // Parabola through the peak and its neighbours: a start for the fine stage.
-  auto vertex = [](double l, double c, double r) {
-    const double d = l - 2.0 * c + r;
+  out.confidence = chosen > 0.0 ? std::clamp(1.0 - second / chosen, 0.0, 1.0) : 0.0;
+  out.ambiguous = options.largeShifts && bestFit - nextFit < 1e-3;
+  // Parabola through the fit at the chosen shift and its neighbours: the start
+  // of the fine stage.
+  auto vertex = [](double l, double m, double r) {
+    const double d = l - 2.0 * m + r;
     return d < 0.0 ? std::clamp(0.5 * (l - r) / d, -0.5, 0.5) : 0.0;
   };
-  const double fx = vertex(cre.get((px + pw - 1) % pw, py), best, cre.get((px + 1) % pw, py));
-  const double fy = vertex(cre.get(px, (py + ph - 1) % ph), best, cre.get(px, (py + 1) % ph));
-  long sx = vf_SignedIndex(px, pw);
-  long sy = vf_SignedIndex(py, ph);
-  if (options.largeShifts) {
-    // The circular surface knows the shift modulo the padded size: try both
-    // representatives of each axis within the image and keep the one whose
-    // overlap correlates best.
-    double bestScore = -3.0, nextScore = -3.0;
-    long bx = sx, by = sy;
-    for (long cx : {sx, sx < 0 ? sx + pw : sx - pw})
-      for (long cy : {sy, sy < 0 ? sy + ph : sy - ph}) {
-        if (std::abs(cx) >= cw || std::abs(cy) >= ch) continue;
-        const double score = vf_OverlapCorrelation(rPlain, mPlain, cx, cy);
-        if (score > bestScore) {
-          nextScore = bestScore, bestScore = score, bx = cx, by = cy;
-        } else if (score > nextScore) {
-          nextScore = score;
-        }
-      }
-    sx = bx;
-    sy = by;
-    out.ambiguous = bestScore <= -2.0 || bestScore - nextScore < 0.05;
-  }
-  out.gx = static_cast<double>(f) * (static_cast<double>(sx) + fx);
-  out.gy = static_cast<double>(f) * (static_cast<double>(sy) + fy);
+  const double fx = vertex(ncc(bx - 1, by), bestFit, ncc(bx + 1, by));
+  const double fy = vertex(ncc(bx, by - 1), bestFit, ncc(bx, by + 1));
+  out.gx = static_cast<double>(f) * (static_cast<double>(bx) + fx);
+  out.gy = static_cast<double>(f) * (static_cast<double>(by) + fy);
   return out;
 }
 
-// The fine stage: the weighted cross-power spectrum of the overlap and the
-// maximum of its continuous correlation surface. Returns false when it
-// cannot improve on the coarse estimate (tiny overlap, no coherent
-// frequencies, no convergence near the start).
-bool vf_FineStage(const vcPelBuffer_const<double>& reference, const vcPelBuffer_const<double>& moving,
-                  const vcPhaseCorrelationOptions& options, long f, double gx, double gy, double& dx, double& dy) {
-  const long w = reference.width();
-  const long h = reference.height();
-  const long ix = std::lround(gx);
-  const long iy = std::lround(gy);
-  // Overlap: moving pixel x + ix shows reference pixel x.
-  long xs = std::max(0L, -ix), xe = std::min(w, w - ix);
-  long ys = std::max(0L, -iy), ye = std::min(h, h - iy);
-  if (xe - xs < 16 || ye - ys < 16) return false;
-  const long fw = vf_vision::vf_FastLengthBelow(std::min(xe - xs, options.fineSide));
-  const long fh = vf_vision::vf_FastLengthBelow(std::min(ye - ys, options.fineSide));
-  xs += (xe - xs - fw) / 2;
-  ys += (ye - ys - fh) / 2;
-  vcPelBuffer<double> r(fw, fh), m(fw, fh);
-  for (long y = 0; y < fh; ++y)
-    for (long x = 0; x < fw; ++x) {
-      r.set(x, y, reference.get(xs + x, ys + y));
-      m.set(x, y, moving.get(xs + ix + x, ys + iy + y));
-    }
-  vf_PrepareEdges(r, options, options.edges);
-  vf_PrepareEdges(m, options, options.edges);
-  const std::size_t n = static_cast<std::size_t>(fw * fh);
-  std::vector<vcComplexD> z(n);
-  for (long y = 0; y < fh; ++y)
-    for (long x = 0; x < fw; ++x) z[static_cast<std::size_t>(y * fw + x)] = vcComplexD(r.get(x, y), m.get(x, y));
-  vf_vision::vf_Dft2D(z, fw, fh, false);
-  std::vector<vcComplexD> rs, ms;
-  vf_SplitPair(z, fw, fh, rs, ms);
-  if (options.edges == vcEdgeTreatment::periodicSmooth) {
-    const std::vector<vcComplexD> sr = vfSmoothComponentSpectrum(r);
-    const std::vector<vcComplexD> sm = vfSmoothComponentSpectrum(m);
-    for (std::size_t i = 0; i < n; ++i) rs[i] -= sr[i], ms[i] -= sm[i];
-  }
-  vfThrowExceptionOnFailure(vsys_attention_check());
+// The maximum near the start e = (ex, ey) of the continuous correlation
+// surface of the coherence-weighted cross-power spectrum of r and m (fw x
+// fh, natural order), relative to e: the answer is e + (x, y). False when no
+// frequency is coherent or Newton's method does not settle within `limit`.
+bool vf_WeightedPeak(const std::vector<vcComplexD>& rs, const std::vector<vcComplexD>& ms, long fw, long fh, double ex,
+                     double ey, double limit, double& xOut, double& yOut) {
+  const std::size_t n = rs.size();
   // Cross-power spectrum with the residual shift of the start (e) taken out,
   // so that the phase hardly turns over a 7 x 7 neighbourhood and the
   // neighbourhood averages measure the coherence.
-  const double ex = gx - static_cast<double>(ix);
-  const double ey = gy - static_cast<double>(iy);
   std::vector<double> are(n), aim(n), pr(n), pm(n), tmp;
   std::vector<vcComplexD> q(n);
   for (long y = 0; y < fh; ++y) {
@@ -381,7 +420,6 @@ bool vf_FineStage(const vcPelBuffer_const<double>& reference, const vcPelBuffer_
   const double a = kTau / static_cast<double>(fw);
   const double b = kTau / static_cast<double>(fh);
   double x = 0.0, y = 0.0;
-  const double limit = static_cast<double>(f) + 2.0;
   std::vector<vcComplexD> ex_(static_cast<std::size_t>(fw));
   bool converged = false;
   for (int iter = 0; iter < 30 && !converged; ++iter) {
@@ -429,8 +467,134 @@ bool vf_FineStage(const vcPelBuffer_const<double>& reference, const vcPelBuffer_
     converged = std::abs(sx) < 1e-7 && std::abs(sy) < 1e-7;
   }
   if (!converged) return false;
-  dx = static_cast<double>(ix) + ex + x;
-  dy = static_cast<double>(iy) + ey + y;
+  xOut = x;
+  yOut = y;
+  return true;
+}
+
+// A taper of a crop of n pixels for the window that follows the content:
+// 0 up to `margin` pixels from either end, a raised cosine over `len`
+// pixels, 1 in between; continuous in t, so it can be evaluated at
+// positions shifted by a fraction of a pixel.
+double vf_Taper(double t, long n, double margin, double len) {
+  const double d = std::min(t - margin, static_cast<double>(n - 1) - margin - t);
+  if (d <= 0.0) return 0.0;
+  if (d >= len) return 1.0;
+  const double s = std::sin(0.5 * std::numbers::pi * d / len);
+  return s * s;
+}
+
+// The fine stage. The overlapping parts of the two images at the coarse
+// shift are cut out: moving crop(x) = reference crop(x - e), e the residual
+// shift (under about a pixel or two). Both crops are tapered to zero at
+// their edges -- the reference by a window w, the moving crop by the same
+// window moved by the current estimate of e -- so that, once the estimate is
+// right, the tapered moving crop is exactly the tapered reference crop moved
+// by e: w(x - e) m(x) = (w r)(x - e). Neither the cut edges nor content
+// outside the overlap then pull on the answer, which a fixed window (pulls
+// toward whole pixels) or the periodic-plus-smooth decomposition (leaves the
+// cut's kinks) do not avoid on clean, smooth images. Each pass moves the
+// window to the last answer; the passes stop when the answer moves by less
+// than 1e-4 px (two or three passes). Returns false when it cannot improve
+// on the coarse estimate (tiny overlap, no coherent frequencies, Newton's
+// method not settling near the start).
+bool vf_FineStage(const vcPelBuffer_const<double>& reference, const vcPelBuffer_const<double>& moving,
+                  const vcPhaseCorrelationOptions& options, long f, double gx, double gy, double& dx, double& dy) {
+  const long w = reference.width();
+  const long h = reference.height();
+  const long ix = std::lround(gx);
+  const long iy = std::lround(gy);
+  // Overlap: moving pixel x + ix shows reference pixel x.
+  long xs = std::max(0L, -ix), xe = std::min(w, w - ix);
+  long ys = std::max(0L, -iy), ye = std::min(h, h - iy);
+  if (xe - xs < 16 || ye - ys < 16) return false;
+  const long fw = vf_vision::vf_FastLengthBelow(std::min(xe - xs, options.fineSide));
+  const long fh = vf_vision::vf_FastLengthBelow(std::min(ye - ys, options.fineSide));
+  xs += (xe - xs - fw) / 2;
+  ys += (ye - ys - fh) / 2;
+  vcPelBuffer<double> r(fw, fh), m(fw, fh);
+  for (long y = 0; y < fh; ++y)
+    for (long x = 0; x < fw; ++x) {
+      r.set(x, y, reference.get(xs + x, ys + y));
+      m.set(x, y, moving.get(xs + ix + x, ys + iy + y));
+    }
+  const std::size_t n = static_cast<std::size_t>(fw * fh);
+  const double limit = static_cast<double>(f) + 2.0;
+  double ex = gx - static_cast<double>(ix);
+  double ey = gy - static_cast<double>(iy);
+  std::vector<vcComplexD> z(n), rs, ms;
+
+  if (!options.followingWindow) {
+    // One pass with the image-wide edge treatment of the options.
+    vf_PrepareEdges(r, options, options.edges);
+    vf_PrepareEdges(m, options, options.edges);
+    for (long y = 0; y < fh; ++y)
+      for (long x = 0; x < fw; ++x) z[static_cast<std::size_t>(y * fw + x)] = vcComplexD(r.get(x, y), m.get(x, y));
+    vf_vision::vf_Dft2D(z, fw, fh, false);
+    vf_SplitPair(z, fw, fh, rs, ms);
+    if (options.edges == vcEdgeTreatment::periodicSmooth) {
+      const std::vector<vcComplexD> sr = vfSmoothComponentSpectrum(r);
+      const std::vector<vcComplexD> sm = vfSmoothComponentSpectrum(m);
+      for (std::size_t i = 0; i < n; ++i) rs[i] -= sr[i], ms[i] -= sm[i];
+    }
+    double x = 0.0, y = 0.0;
+    if (!vf_WeightedPeak(rs, ms, fw, fh, ex, ey, limit, x, y)) return false;
+    dx = static_cast<double>(ix) + ex + x;
+    dy = static_cast<double>(iy) + ey + y;
+    return true;
+  }
+
+  // The window: tapers over a fraction taper / 2 of each axis at each end,
+  // zero over the outer `margin` pixels so that it can move by up to
+  // margin - 1 px and stay inside the crop.
+  const double margin = 3.0;
+  const double maxMove = margin - 1.0;
+  const double lx = std::max(2.0, 0.5 * options.followingTaper * static_cast<double>(fw));
+  const double ly = std::max(2.0, 0.5 * options.followingTaper * static_cast<double>(fh));
+  std::vector<double> wx(static_cast<std::size_t>(fw)), wy(static_cast<std::size_t>(fh));
+  for (long x = 0; x < fw; ++x) wx[static_cast<std::size_t>(x)] = vf_Taper(static_cast<double>(x), fw, margin, lx);
+  for (long y = 0; y < fh; ++y) wy[static_cast<std::size_t>(y)] = vf_Taper(static_cast<double>(y), fh, margin, ly);
+  // One level for both crops (the reference's window-weighted mean): the
+  // relation w(x - e) (m(x) - mu) = (w (r - mu))(x - e) needs the same mu.
+  double su = 0.0, sw = 0.0;
+  for (long y = 0; y < fh; ++y)
+    for (long x = 0; x < fw; ++x) {
+      const double wv = wx[static_cast<std::size_t>(x)] * wy[static_cast<std::size_t>(y)];
+      su += wv * r.get(x, y);
+      sw += wv;
+    }
+  const double mu = sw > 0.0 ? su / sw : 0.0;
+  std::vector<double> mx(static_cast<std::size_t>(fw)), my(static_cast<std::size_t>(fh));
+  for (int pass = 0; pass < 4; ++pass) {
+    const double wxShift = std::clamp(ex, -maxMove, maxMove);
+    const double wyShift = std::clamp(ey, -maxMove, maxMove);
+    for (long x = 0; x < fw; ++x)
+      mx[static_cast<std::size_t>(x)] = vf_Taper(static_cast<double>(x) - wxShift, fw, margin, lx);
+    for (long y = 0; y < fh; ++y)
+      my[static_cast<std::size_t>(y)] = vf_Taper(static_cast<double>(y) - wyShift, fh, margin, ly);
+    for (long y = 0; y < fh; ++y)
+      for (long x = 0; x < fw; ++x) {
+        const double mv = (m.get(x, y) - mu) * mx[static_cast<std::size_t>(x)] * my[static_cast<std::size_t>(y)];
+        const double rv =
+            pass == 0 ? (r.get(x, y) - mu) * wx[static_cast<std::size_t>(x)] * wy[static_cast<std::size_t>(y)] : 0.0;
+        z[static_cast<std::size_t>(y * fw + x)] = vcComplexD(rv, mv);
+      }
+    vf_vision::vf_Dft2D(z, fw, fh, false);
+    if (pass == 0) {
+      vf_SplitPair(z, fw, fh, rs, ms);
+    } else {
+      // z = i * spectrum of the moving crop
+      for (std::size_t i = 0; i < n; ++i) ms[i] = vcComplexD(z[i].imag(), -z[i].real());
+    }
+    double x = 0.0, y = 0.0;
+    if (!vf_WeightedPeak(rs, ms, fw, fh, ex, ey, limit, x, y)) return false;
+    ex += x;
+    ey += y;
+    if (std::abs(ex) > limit || std::abs(ey) > limit) return false;
+    if (std::abs(x) < 1e-4 && std::abs(y) < 1e-4) break;
+  }
+  dx = static_cast<double>(ix) + ex;
+  dy = static_cast<double>(iy) + ey;
   return true;
 }
 
@@ -456,11 +620,14 @@ vcPhaseCorrelator::vcPhaseCorrelator(long width, long height, const vcPhaseCorre
   if (options.coarseSide < 16 || options.coarseSide > 2048)
     throw vcFrequencyDefs::InvalidArgument("coarseSide must be in 16 .. 2048.");
   if (options.fineSide < 16) throw vcFrequencyDefs::InvalidArgument("fineSide must be at least 16.");
+  if (!(options.followingTaper > 0.0 && options.followingTaper <= 1.0))
+    throw vcFrequencyDefs::InvalidArgument("followingTaper must be in (0, 1].");
   if (!(options.ambiguityThreshold >= 0.0 && options.ambiguityThreshold <= 1.0))
     throw vcFrequencyDefs::InvalidArgument("ambiguityThreshold must be in [0, 1].");
   const int edges = static_cast<int>(options.edges);
   if (edges < 0 || edges > 3) throw vcFrequencyDefs::InvalidArgument("Unknown edge treatment.");
-  while ((width_ + factor_ - 1) / factor_ > options.coarseSide || (height_ + factor_ - 1) / factor_ > options.coarseSide)
+  while ((width_ + factor_ - 1) / factor_ > options.coarseSide ||
+         (height_ + factor_ - 1) / factor_ > options.coarseSide)
     ++factor_;
 }
 
@@ -476,7 +643,12 @@ vcTranslation vcPhaseCorrelator::runDouble(const vcPelBuffer_const<double>& refe
   result.dy = std::round(coarse.gy);
   if (!options_.subPixel) return result;
   double dx = 0.0, dy = 0.0;
-  if (vf_FineStage(reference, moving, options_, factor_, coarse.gx, coarse.gy, dx, dy)) {
+  // The fine answer must stay within a coarse pixel of the coarse one; an
+  // image whose spectrum is a few lines (where the crops' leakage moves the
+  // fine maximum) may pull it farther, and then the coarse answer stands.
+  const double reach = std::max(1.0, static_cast<double>(factor_));
+  if (vf_FineStage(reference, moving, options_, factor_, coarse.gx, coarse.gy, dx, dy) &&
+      std::abs(dx - coarse.gx) <= reach && std::abs(dy - coarse.gy) <= reach) {
     result.dx = dx;
     result.dy = dy;
   } else {

@@ -252,7 +252,7 @@ vcSimilarity vcSimilarityRegistration::runDouble(const vcPelBuffer_const<double>
   for (int i = 0; i < options_.refinements; ++i) {
     const vcPelBuffer<double> u = vf_Unwarp(moving, best);
     const vc_LogPolarStep rest = vf_LogPolarStep(reference, u, options_, fMin, fMax);
-    double da = rest.angle > kPi / 2.0 ? rest.angle - kPi : rest.angle;  // small: near 0
+    double da = rest.angle > kPi / 2.0 ? rest.angle - kPi : rest.angle;     // small: near 0
     if (std::abs(da) > 0.2 || std::abs(std::log(rest.scale)) > 0.2) break;  // no sensible residual
     // u(q) = moving(T(q)) ~ reference(T_r^-1 q): the residual composes on the right.
     best.angle = vf_WrapAngle(best.angle + da);

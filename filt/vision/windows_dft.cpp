@@ -132,10 +132,14 @@ void vc_Dft1D::stockham(vcComplexD* data, long batch, bool inverse, vcComplexD* 
             const vcComplexD a = in[u], b = in[u + step], c = in[u + 2 * step], d = in[u + 3 * step],
                              e = in[u + 4 * step];
             out[u] = a + b + c + d + e;
-            out[u + S] = vf_Mul(a + vf_Mul(b, w5a) + vf_Mul(c, w5b) + vf_Mul(d, std::conj(w5b)) + vf_Mul(e, std::conj(w5a)), tw[1]);
-            out[u + 2 * S] = vf_Mul(a + vf_Mul(b, w5b) + vf_Mul(c, std::conj(w5a)) + vf_Mul(d, w5a) + vf_Mul(e, std::conj(w5b)), tw[2]);
-            out[u + 3 * S] = vf_Mul(a + vf_Mul(b, std::conj(w5b)) + vf_Mul(c, w5a) + vf_Mul(d, std::conj(w5a)) + vf_Mul(e, w5b), tw[3]);
-            out[u + 4 * S] = vf_Mul(a + vf_Mul(b, std::conj(w5a)) + vf_Mul(c, std::conj(w5b)) + vf_Mul(d, w5b) + vf_Mul(e, w5a), tw[4]);
+            out[u + S] = vf_Mul(
+                a + vf_Mul(b, w5a) + vf_Mul(c, w5b) + vf_Mul(d, std::conj(w5b)) + vf_Mul(e, std::conj(w5a)), tw[1]);
+            out[u + 2 * S] = vf_Mul(
+                a + vf_Mul(b, w5b) + vf_Mul(c, std::conj(w5a)) + vf_Mul(d, w5a) + vf_Mul(e, std::conj(w5b)), tw[2]);
+            out[u + 3 * S] = vf_Mul(
+                a + vf_Mul(b, std::conj(w5b)) + vf_Mul(c, w5a) + vf_Mul(d, std::conj(w5a)) + vf_Mul(e, w5b), tw[3]);
+            out[u + 4 * S] = vf_Mul(
+                a + vf_Mul(b, std::conj(w5a)) + vf_Mul(c, std::conj(w5b)) + vf_Mul(d, w5b) + vf_Mul(e, w5a), tw[4]);
           }
           break;
       }

@@ -55,11 +55,16 @@ Args parse(const std::vector<std::string>& argv) {
       if (a.repeat < 1 || a.repeat > 1000) throw demo::UsageError("--repeat must be 1 .. 1000");
     } else if (s == "--edges") {
       const std::string& e = value();
-      if (e == "ps") a.options.edges = vcEdgeTreatment::periodicSmooth;
-      else if (e == "hann") a.options.edges = vcEdgeTreatment::hann;
-      else if (e == "tukey") a.options.edges = vcEdgeTreatment::tukey;
-      else if (e == "none") a.options.edges = vcEdgeTreatment::none;
-      else throw demo::UsageError("--edges takes ps, hann, tukey or none");
+      if (e == "ps")
+        a.options.edges = vcEdgeTreatment::periodicSmooth;
+      else if (e == "hann")
+        a.options.edges = vcEdgeTreatment::hann;
+      else if (e == "tukey")
+        a.options.edges = vcEdgeTreatment::tukey;
+      else if (e == "none")
+        a.options.edges = vcEdgeTreatment::none;
+      else
+        throw demo::UsageError("--edges takes ps, hann, tukey or none");
     } else if (!s.empty() && s[0] == '-') {
       throw demo::UsageError("unknown option " + s);
     } else {
@@ -67,8 +72,9 @@ Args parse(const std::vector<std::string>& argv) {
     }
   }
   if (files.size() != 2)
-    throw demo::UsageError("usage: vexfilt-align REFERENCE MOVING [--similarity] [-o DIR] [--edges ps|hann|tukey|none] "
-                           "[--large-shifts] [--integer] [--repeat N]");
+    throw demo::UsageError(
+        "usage: vexfilt-align REFERENCE MOVING [--similarity] [-o DIR] [--edges ps|hann|tukey|none] "
+        "[--large-shifts] [--integer] [--repeat N]");
   a.reference = files[0];
   a.moving = files[1];
   return a;

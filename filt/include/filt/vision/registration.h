@@ -59,12 +59,19 @@ struct vcPhaseCorrelationOptions {
   // Default: the periodic-plus-smooth decomposition measured best (it keeps
   // the pixels near the edges at full weight; a window throws half of them
   // away): see docs/registration.md.
-  vcEdgeTreatment edges = vcEdgeTreatment::periodicSmooth;
-  double tukeyAlpha = 0.5;  // fraction of each axis tapered, in [0, 1]
+  vcEdgeTreatment edges = vcEdgeTreatment::periodicSmooth;  // fine stage, without followingWindow
+  // The coarse stage's edge treatment (a window would fade out the overlap
+  // of large shifts).
+  vcEdgeTreatment coarseEdges = vcEdgeTreatment::periodicSmooth;
+  double tukeyAlpha = 0.5;   // fraction of each axis tapered, in [0, 1]
   bool largeShifts = false;  // resolve shifts past half the size (see above)
   bool subPixel = true;      // the fine stage; false: integer shifts of the coarse stage
   long coarseSide = 512;     // the coarse stage averages larger images down to this side
   long fineSide = 1024;      // the fine stage uses at most this much of the overlap per side
+  // The fine stage tapers its crops by a window that follows the content
+  // (see registration.cpp); false: the edge treatment above, in one pass.
+  bool followingWindow = true;
+  double followingTaper = 0.25;      // fraction of each axis the following window tapers, in (0, 1]
   double ambiguityThreshold = 0.05;  // confidence below this sets `ambiguous`
 };
 
@@ -99,8 +106,8 @@ class VEXFILT_API vcPhaseCorrelator {
   // height/2) in coarse pixels).
   vcTranslation run(const vcPelBuffer_const<unsigned char>& reference, const vcPelBuffer_const<unsigned char>& moving,
                     vcPelBuffer<double>* surface = nullptr) const;
-  vcTranslation run(const vcPelBuffer_const<unsigned short>& reference,
-                    const vcPelBuffer_const<unsigned short>& moving, vcPelBuffer<double>* surface = nullptr) const;
+  vcTranslation run(const vcPelBuffer_const<unsigned short>& reference, const vcPelBuffer_const<unsigned short>& moving,
+                    vcPelBuffer<double>* surface = nullptr) const;
   vcTranslation run(const vcPelBuffer_const<double>& reference, const vcPelBuffer_const<double>& moving,
                     vcPelBuffer<double>* surface = nullptr) const;
 
@@ -149,7 +156,7 @@ struct vcSimilarityOptions {
   long radii = 256;   // samples over log radius
   double minScale = 0.5;
   double maxScale = 2.0;
-  int refinements = 1;  // extra log-polar passes on the corrected image
+  int refinements = 1;                    // extra log-polar passes on the corrected image
   vcPhaseCorrelationOptions translation;  // for the final translation and the log-polar grids
 };
 
