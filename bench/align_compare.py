@@ -189,8 +189,11 @@ def main():
     sk_sign, cv_sign = calibrate()
     lines = []
     with tempfile.TemporaryDirectory() as tmp:
-        variants = [("edges: Hann window", ["--edges", "hann"]), ("edges: Tukey 0.5", ["--edges", "tukey"]),
-                    ("edges: none", ["--edges", "none"]), ("integer only", ["--integer"])] if a.variants else []
+        variants = [("fine stage: periodic-plus-smooth", ["--fine", "ps"]),
+                    ("fine stage: Tukey 0.5 window", ["--fine", "tukey"]),
+                    ("fine stage: Hann window", ["--fine", "hann"]),
+                    ("coarse stage: Hann window", ["--coarse", "hann"]),
+                    ("integer only", ["--integer"])] if a.variants else []
         rows, times, variant_rows, _ = translation_run(a.tool, a.pairs, tmp, sk_sign, cv_sign, variants)
         n = len(rows["vexfilt"])
         lines.append("Translation, %d pairs (512 x 512, noise 5 grey levels, shifts up to 128 px):\n" % n)

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <map>
 #include <numbers>
 #include <vector>
 
@@ -135,22 +136,25 @@ struct vc_Coarse {
 };
 
 // Zero-mean normalised correlation of the two images over their overlap at
-// the integer shift (sx, sy); -2 when the overlap is under a tenth of the
-// image.
+// the integer shift (sx, sy), from every second pixel of every second row
+// (it only ranks candidate shifts); -2 when the overlap is under a tenth of
+// the image or flat.
 double vf_OverlapCorrelation(const vcPelBuffer_const<double>& r, const vcPelBuffer_const<double>& m, long sx, long sy) {
   const long w = r.width();
   const long h = r.height();
   const long xs = std::max(0L, -sx), xe = std::min(w, w - sx);
   const long ys = std::max(0L, -sy), ye = std::min(h, h - sy);
   if (xe <= xs || ye <= ys || (xe - xs) * (ye - ys) * 10 < w * h) return -2.0;
-  double sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
-  for (long y = ys; y < ye; ++y)
-    for (long x = xs; x < xe; ++x) {
-      const double a = r.get(x, y);
-      const double b = m.get(x + sx, y + sy);
-      sa += a, sb += b, saa += a * a, sbb += b * b, sab += a * b;
+  const long rstride = r.rep().rowStride(), mstride = m.rep().rowStride();
+  double sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0, n = 0;
+  for (long y = ys; y < ye; y += 2) {
+    const double* a = r.pointToOffset() + y * rstride;
+    const double* b = m.pointToOffset() + (y + sy) * mstride + sx;
+    for (long x = xs; x < xe; x += 2) {
+      sa += a[x], sb += b[x], saa += a[x] * a[x], sbb += b[x] * b[x], sab += a[x] * b[x];
+      n += 1.0;
     }
-  const double n = static_cast<double>((xe - xs) * (ye - ys));
+  }
   const double va = saa - sa * sa / n;
   const double vb = sbb - sb * sb / n;
   if (!(va > 0.0 && vb > 0.0)) return -2.0;
@@ -235,20 +239,24 @@ vc_Coarse vf_CoarseStage(const vcPelBuffer_const<double>& reference, const vcPel
   // (about 1e-7 of the largest) below full weight; exactly-zero bins stay
   // zero.
   double rmax = 0.0, mmax = 0.0;
-  for (std::size_t i = 1; i < rs.size(); ++i)
-    rmax = std::max(rmax, std::abs(rs[i])), mmax = std::max(mmax, std::abs(ms[i]));
+  std::vector<double> ra(rs.size()), ma(rs.size());
+  for (std::size_t i = 0; i < rs.size(); ++i) {
+    ra[i] = std::sqrt(std::norm(rs[i]));
+    ma[i] = std::sqrt(std::norm(ms[i]));
+    if (i > 0) rmax = std::max(rmax, ra[i]), mmax = std::max(mmax, ma[i]);
+  }
   if (!(rmax > 0.0 && mmax > 0.0) || !std::isfinite(rmax) || !std::isfinite(mmax)) return out;
   constexpr double kFloor = 1e-5;
-  constexpr double kExponent = 0.75;
   const double rfloor = kFloor * rmax, mfloor = kFloor * mmax;
   std::vector<double> qre(rs.size()), qim(rs.size());
   double weightSum = 0.0;
   for (std::size_t i = 0; i < rs.size(); ++i) {
-    const double ra = std::abs(rs[i]), ma = std::abs(ms[i]);
-    const double k = std::pow(std::max(ra, rfloor) * std::max(ma, mfloor), -kExponent);
+    // p^-0.75 = 1 / (sqrt(p) sqrt(sqrt(p)))
+    const double root = std::sqrt(std::max(ra[i], rfloor) * std::max(ma[i], mfloor));
+    const double k = 1.0 / (root * std::sqrt(root));
     qre[i] = (rs[i].real() * ms[i].real() + rs[i].imag() * ms[i].imag()) * k;  // conj(R) M
     qim[i] = (rs[i].real() * ms[i].imag() - rs[i].imag() * ms[i].real()) * k;
-    weightSum += ra * ma * k;
+    weightSum += ra[i] * ma[i] * k;
   }
   qre[0] = qim[0] = 0.0;  // the means are gone; the zero frequency holds only round-off
   vcPelBuffer<double> qr(pw, ph), qi(pw, ph);
@@ -281,24 +289,34 @@ vc_Coarse vf_CoarseStage(const vcPelBuffer_const<double>& reference, const vcPel
     double v;
   };
   std::vector<Peak> peaks;
-  for (long y = 0; y < ph; ++y)
+  for (long y = 0; y < ph; ++y) {
+    const double* up = c + ((y + ph - 1) % ph) * cs;
+    const double* mid = c + y * cs;
+    const double* down = c + ((y + 1) % ph) * cs;
     for (long x = 0; x < pw; ++x) {
-      const double v = at(x, y);
-      bool isMax = v > 0.0;
-      for (long j = -1; j <= 1 && isMax; ++j)
-        for (long i = -1; i <= 1 && isMax; ++i)
-          if ((i || j) && at(x + i, y + j) > v) isMax = false;
-      if (!isMax) continue;
+      const double v = mid[x];
+      if (!(v > 0.0) || (peaks.size() == 4 && v <= peaks.back().v)) continue;
+      const long l = x == 0 ? pw - 1 : x - 1, r = x == pw - 1 ? 0 : x + 1;
+      if (mid[l] > v || mid[r] > v || up[l] > v || up[x] > v || up[r] > v || down[l] > v || down[x] > v || down[r] > v)
+        continue;
       peaks.push_back({x, y, v});
       std::sort(peaks.begin(), peaks.end(), [](const Peak& p, const Peak& q) { return p.v > q.v; });
       if (peaks.size() > 4) peaks.pop_back();
     }
+  }
   if (peaks.empty()) return out;
-  auto ncc = [&](long sx, long sy) { return vf_OverlapCorrelation(rPlain, mPlain, sx, sy); };
+  std::map<std::pair<long, long>, double> fits;  // each shift's fit, computed once
+  auto ncc = [&](long sx, long sy) {
+    const auto key = std::make_pair(sx, sy);
+    const auto it = fits.find(key);
+    if (it != fits.end()) return it->second;
+    return fits[key] = vf_OverlapCorrelation(rPlain, mPlain, sx, sy);
+  };
   double bestFit = -3.0, nextFit = -3.0;
   long bx = 0, by = 0;
   double bestPeak = 0.0;
   for (const Peak& p : peaks) {
+    if (p.v < 0.25 * peaks.front().v) break;  // far below the highest: not a contender
     const long sx0 = vf_SignedIndex(p.x, pw), sy0 = vf_SignedIndex(p.y, ph);
     std::vector<std::pair<long, long>> starts{{sx0, sy0}};
     if (options.largeShifts) {
@@ -336,9 +354,14 @@ vc_Coarse vf_CoarseStage(const vcPelBuffer_const<double>& reference, const vcPel
   const long qx = ((bx % pw) + pw) % pw, qy = ((by % ph) + ph) % ph;
   for (long y = 0; y < ph; ++y) {
     const long dy = std::min((y - qy + ph) % ph, (qy - y + ph) % ph);
+    const double* row = c + y * cs;
+    if (dy > 3) {
+      for (long x = 0; x < pw; ++x) second = std::max(second, row[x]);
+      continue;
+    }
     for (long x = 0; x < pw; ++x) {
       const long dx = std::min((x - qx + pw) % pw, (qx - x + pw) % pw);
-      if (std::max(dx, dy) > 3) second = std::max(second, at(x, y));
+      if (dx > 3) second = std::max(second, row[x]);
     }
   }
   const double chosen = std::max(bestPeak, at(bx, by));

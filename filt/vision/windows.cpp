@@ -105,7 +105,8 @@ std::vector<std::complex<double>> vfSmoothComponentSpectrum(const vcPelBuffer_co
       const vcComplexD r = b[static_cast<std::size_t>(y)], t = ex[static_cast<std::size_t>(x)];
       const double re = p.real() * q.real() - p.imag() * q.imag() + r.real() * t.real() - r.imag() * t.imag();
       const double im = p.real() * q.imag() + p.imag() * q.real() + r.real() * t.imag() + r.imag() * t.real();
-      s[static_cast<std::size_t>(y * w + x)] = vcComplexD(re / d, im / d);
+      const double k = 1.0 / d;
+      s[static_cast<std::size_t>(y * w + x)] = vcComplexD(re * k, im * k);
     }
   }
   return s;

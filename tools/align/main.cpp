@@ -8,7 +8,8 @@
 // DIR/overlay.png (a checkerboard of the reference and the moving image
 // carried back onto it: seams vanish when the alignment is right).
 //
-// Options for measurements: --edges ps|hann|tukey|none, --large-shifts,
+// Options for measurements: --fine follow|ps|hann|tukey|none (the fine stage's
+// edge treatment), --coarse ps|hann|tukey|none, --large-shifts,
 // --integer (no sub-pixel stage), --repeat N (time N calls, report the mean).
 #include <chrono>
 #include <cmath>
@@ -53,18 +54,25 @@ Args parse(const std::vector<std::string>& argv) {
     } else if (s == "--repeat") {
       a.repeat = std::stoi(value());
       if (a.repeat < 1 || a.repeat > 1000) throw demo::UsageError("--repeat must be 1 .. 1000");
-    } else if (s == "--edges") {
+    } else if (s == "--fine" || s == "--coarse") {
       const std::string& e = value();
+      vcEdgeTreatment t = vcEdgeTreatment::periodicSmooth;
       if (e == "ps")
-        a.options.edges = vcEdgeTreatment::periodicSmooth;
+        t = vcEdgeTreatment::periodicSmooth;
       else if (e == "hann")
-        a.options.edges = vcEdgeTreatment::hann;
+        t = vcEdgeTreatment::hann;
       else if (e == "tukey")
-        a.options.edges = vcEdgeTreatment::tukey;
+        t = vcEdgeTreatment::tukey;
       else if (e == "none")
-        a.options.edges = vcEdgeTreatment::none;
-      else
-        throw demo::UsageError("--edges takes ps, hann, tukey or none");
+        t = vcEdgeTreatment::none;
+      else if (e != "follow" || s == "--coarse")
+        throw demo::UsageError(s + " takes ps, hann, tukey, none" + (s == "--fine" ? " or follow" : ""));
+      if (s == "--coarse") {
+        a.options.coarseEdges = t;
+      } else {
+        a.options.followingWindow = e == "follow";
+        a.options.edges = t;
+      }
     } else if (!s.empty() && s[0] == '-') {
       throw demo::UsageError("unknown option " + s);
     } else {
@@ -73,7 +81,8 @@ Args parse(const std::vector<std::string>& argv) {
   }
   if (files.size() != 2)
     throw demo::UsageError(
-        "usage: vexfilt-align REFERENCE MOVING [--similarity] [-o DIR] [--edges ps|hann|tukey|none] "
+        "usage: vexfilt-align REFERENCE MOVING [--similarity] [-o DIR] [--fine follow|ps|hann|tukey|none] "
+        "[--coarse ps|hann|tukey|none] "
         "[--large-shifts] [--integer] [--repeat N]");
   a.reference = files[0];
   a.moving = files[1];
