@@ -181,7 +181,7 @@ vc_LogPolarStep vf_LogPolarStep(const vcPelBuffer_const<double>& reference, cons
 // and scale of t, measured on the largest centred part that is valid in
 // both; t.dx, t.dy are set from it (d = scale R t').
 vcTranslation vf_FinalTranslation(const vcPelBuffer_const<double>& reference, const vcPelBuffer_const<double>& moving,
-                                  const vcSimilarityOptions& options, vc_Similarity& t) {
+                                  const vcSimilarityOptions& options, vc_Similarity& t, bool subPixel) {
   const long w = reference.width(), h = reference.height();
   vc_Similarity rs = t;
   rs.dx = rs.dy = 0.0;
@@ -195,6 +195,7 @@ vcTranslation vf_FinalTranslation(const vcPelBuffer_const<double>& reference, co
   const vcPelBuffer_const<double> rc(reference, x0, y0, cw, ch);
   const vcPelBuffer_const<double> uc(u, x0, y0, cw, ch);
   vcPhaseCorrelationOptions o = options.translation;
+  o.subPixel = o.subPixel && subPixel;
   result = vcPhaseCorrelator(cw, ch, o).run(rc, uc);
   const double a = t.scale * std::cos(t.angle), b = t.scale * std::sin(t.angle);
   t.dx = a * result.dx - b * result.dy;
@@ -242,7 +243,8 @@ vcSimilarity vcSimilarityRegistration::runDouble(const vcPelBuffer_const<double>
   bool have = false;
   for (double angle : {first.angle, first.angle - kPi}) {
     vc_Similarity t{angle, scale, 0.0, 0.0};
-    const vcTranslation tr = vf_FinalTranslation(reference, moving, options_, t);
+    // Whole pixels are enough to compare the two candidates.
+    const vcTranslation tr = vf_FinalTranslation(reference, moving, options_, t, false);
     if (!have || tr.confidence > bestT.confidence) best = t, bestT = tr, have = true;
   }
   // Refinements: carry the moving image back by the estimate and measure the
@@ -257,8 +259,8 @@ vcSimilarity vcSimilarityRegistration::runDouble(const vcPelBuffer_const<double>
     // u(q) = moving(T(q)) ~ reference(T_r^-1 q): the residual composes on the right.
     best.angle = vf_WrapAngle(best.angle + da);
     best.scale *= rest.scale;
-    bestT = vf_FinalTranslation(reference, moving, options_, best);
   }
+  bestT = vf_FinalTranslation(reference, moving, options_, best, true);
   out.angle = vf_WrapAngle(best.angle);
   out.scale = best.scale;
   out.dx = best.dx;
