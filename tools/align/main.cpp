@@ -9,7 +9,8 @@
 // carried back onto it: seams vanish when the alignment is right).
 //
 // Options for measurements: --fine follow|ps|hann|tukey|none (the fine stage's
-// edge treatment), --coarse ps|hann|tukey|none, --large-shifts,
+// edge treatment), --taper T (the following window's taper fraction),
+// --coarse ps|hann|tukey|none, --large-shifts,
 // --integer (no sub-pixel stage), --repeat N (time N calls, report the mean).
 #include <chrono>
 #include <cmath>
@@ -51,6 +52,8 @@ Args parse(const std::vector<std::string>& argv) {
       a.options.largeShifts = true;
     } else if (s == "--integer") {
       a.options.subPixel = false;
+    } else if (s == "--taper") {
+      a.options.followingTaper = std::stod(value());
     } else if (s == "--repeat") {
       a.repeat = std::stoi(value());
       if (a.repeat < 1 || a.repeat > 1000) throw demo::UsageError("--repeat must be 1 .. 1000");

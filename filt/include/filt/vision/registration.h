@@ -82,7 +82,10 @@ struct vcPhaseCorrelationOptions {
   // The fine stage tapers its crops by a window that follows the content
   // (see registration.cpp); false: the edge treatment above, in one pass.
   bool followingWindow = true;
-  double followingTaper = 0.25;      // fraction of each axis the following window tapers, in (0, 1]
+  // Fraction of each axis the following window tapers, in (0, 1]: 0.1
+  // measured best on noisy photographs (0.25 and 0.05 lose more, the first
+  // by discarding content, the second by its sharper spectrum).
+  double followingTaper = 0.1;
   double ambiguityThreshold = 0.05;  // confidence below this sets `ambiguous`
 };
 
