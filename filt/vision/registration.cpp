@@ -260,11 +260,12 @@ vc_Coarse vf_CoarseStage(const vcPelBuffer_const<double>& reference, const vcPel
   }
   qre[0] = qim[0] = 0.0;  // the means are gone; the zero frequency holds only round-off
   vcPelBuffer<double> qr(pw, ph), qi(pw, ph);
-  for (long y = 0; y < ph; ++y)
-    for (long x = 0; x < pw; ++x) {
-      qr.set(x, y, qre[static_cast<std::size_t>(y * pw + x)]);
-      qi.set(x, y, qim[static_cast<std::size_t>(y * pw + x)]);
-    }
+  for (long y = 0; y < ph; ++y) {
+    double* a = qr.pointToOffset() + y * qr.rep().rowStride();
+    double* b = qi.pointToOffset() + y * qi.rep().rowStride();
+    for (long x = 0; x < pw; ++x)
+      a[x] = qre[static_cast<std::size_t>(y * pw + x)], b[x] = qim[static_cast<std::size_t>(y * pw + x)];
+  }
   const vcFrequencyBuffer cross(qr, qi);
   vcPelBuffer<double> cre, cim;
   vfInverseFFT(cross, cre, cim);  // times 1 / (pw ph)
@@ -393,14 +394,21 @@ bool vf_WeightedPeak(const std::vector<vcComplexD>& rs, const std::vector<vcComp
   // neighbourhood averages measure the coherence.
   std::vector<double> are(n), aim(n), pr(n), pm(n), tmp;
   std::vector<vcComplexD> q(n);
+  // The ramp exp(2 pi i (kx ex / fw + ky ey / fh)) separates into a row and
+  // a column factor.
+  std::vector<vcComplexD> rampX(static_cast<std::size_t>(fw));
+  for (long x = 0; x < fw; ++x)
+    rampX[static_cast<std::size_t>(x)] =
+        std::polar(1.0, kTau * static_cast<double>(vf_SignedIndex(x, fw)) * ex / static_cast<double>(fw));
   for (long y = 0; y < fh; ++y) {
-    const double ky = static_cast<double>(vf_SignedIndex(y, fh)) / static_cast<double>(fh);
+    const vcComplexD ry =
+        std::polar(1.0, kTau * static_cast<double>(vf_SignedIndex(y, fh)) * ey / static_cast<double>(fh));
     for (long x = 0; x < fw; ++x) {
-      const double kx = static_cast<double>(vf_SignedIndex(x, fw)) / static_cast<double>(fw);
       const std::size_t i = static_cast<std::size_t>(y * fw + x);
       const vcComplexD cr(rs[i].real() * ms[i].real() + rs[i].imag() * ms[i].imag(),
                           rs[i].real() * ms[i].imag() - rs[i].imag() * ms[i].real());  // conj(R) M
-      const vcComplexD e = std::polar(1.0, kTau * (kx * ex + ky * ey));
+      const vcComplexD rx = rampX[static_cast<std::size_t>(x)];
+      const vcComplexD e(rx.real() * ry.real() - rx.imag() * ry.imag(), rx.real() * ry.imag() + rx.imag() * ry.real());
       const vcComplexD c(cr.real() * e.real() - cr.imag() * e.imag(), cr.real() * e.imag() + cr.imag() * e.real());
       q[i] = c;
       are[i] = c.real();
@@ -425,7 +433,7 @@ bool vf_WeightedPeak(const std::vector<vcComplexD>& rs, const std::vector<vcComp
       const std::size_t i = static_cast<std::size_t>(y * fw + x);
       const bool nyquist = (fw % 2 == 0 && x == fw / 2) || (fh % 2 == 0 && y == fh / 2);
       const double den = pr[i] * pm[i];
-      const double mag = std::abs(q[i]);
+      const double mag = std::sqrt(std::norm(q[i]));
       if (nyquist || (x == 0 && y == 0) || !(den > 0.0) || !(mag > 0.0)) {
         q[i] = 0.0;
         continue;
@@ -537,11 +545,13 @@ bool vf_FineStage(const vcPelBuffer_const<double>& reference, const vcPelBuffer_
   xs += (xe - xs - fw) / 2;
   ys += (ye - ys - fh) / 2;
   vcPelBuffer<double> r(fw, fh), m(fw, fh);
-  for (long y = 0; y < fh; ++y)
-    for (long x = 0; x < fw; ++x) {
-      r.set(x, y, reference.get(xs + x, ys + y));
-      m.set(x, y, moving.get(xs + ix + x, ys + iy + y));
-    }
+  for (long y = 0; y < fh; ++y) {
+    const double* a = reference.pointToOffset() + (ys + y) * reference.rep().rowStride() + xs;
+    const double* b = moving.pointToOffset() + (ys + iy + y) * moving.rep().rowStride() + xs + ix;
+    double* ra = r.pointToOffset() + y * r.rep().rowStride();
+    double* mb = m.pointToOffset() + y * m.rep().rowStride();
+    for (long x = 0; x < fw; ++x) ra[x] = a[x], mb[x] = b[x];
+  }
   const std::size_t n = static_cast<std::size_t>(fw * fh);
   const double limit = static_cast<double>(f) + 2.0;
   double ex = gx - static_cast<double>(ix);
@@ -596,13 +606,17 @@ bool vf_FineStage(const vcPelBuffer_const<double>& reference, const vcPelBuffer_
       mx[static_cast<std::size_t>(x)] = vf_Taper(static_cast<double>(x) - wxShift, fw, margin, lx);
     for (long y = 0; y < fh; ++y)
       my[static_cast<std::size_t>(y)] = vf_Taper(static_cast<double>(y) - wyShift, fh, margin, ly);
-    for (long y = 0; y < fh; ++y)
+    for (long y = 0; y < fh; ++y) {
+      const double* ra = r.pointToOffset() + y * r.rep().rowStride();
+      const double* mb = m.pointToOffset() + y * m.rep().rowStride();
+      const double wyv = wy[static_cast<std::size_t>(y)], myv = my[static_cast<std::size_t>(y)];
+      vcComplexD* zr = z.data() + y * fw;
       for (long x = 0; x < fw; ++x) {
-        const double mv = (m.get(x, y) - mu) * mx[static_cast<std::size_t>(x)] * my[static_cast<std::size_t>(y)];
-        const double rv =
-            pass == 0 ? (r.get(x, y) - mu) * wx[static_cast<std::size_t>(x)] * wy[static_cast<std::size_t>(y)] : 0.0;
-        z[static_cast<std::size_t>(y * fw + x)] = vcComplexD(rv, mv);
+        const double mv = (mb[x] - mu) * mx[static_cast<std::size_t>(x)] * myv;
+        const double rv = pass == 0 ? (ra[x] - mu) * wx[static_cast<std::size_t>(x)] * wyv : 0.0;
+        zr[x] = vcComplexD(rv, mv);
       }
+    }
     vf_vision::vf_Dft2D(z, fw, fh, false);
     if (pass == 0) {
       vf_SplitPair(z, fw, fh, rs, ms);

@@ -10,6 +10,7 @@
 //
 // Options for measurements: --fine follow|ps|hann|tukey|none (the fine stage's
 // edge treatment), --taper T (the following window's taper fraction),
+// --coarse-side N (the coarse stage's largest side),
 // --coarse ps|hann|tukey|none, --large-shifts,
 // --integer (no sub-pixel stage), --repeat N (time N calls, report the mean).
 #include <chrono>
@@ -52,6 +53,8 @@ Args parse(const std::vector<std::string>& argv) {
       a.options.largeShifts = true;
     } else if (s == "--integer") {
       a.options.subPixel = false;
+    } else if (s == "--coarse-side") {
+      a.options.coarseSide = std::stol(value());
     } else if (s == "--taper") {
       a.options.followingTaper = std::stod(value());
     } else if (s == "--repeat") {

@@ -74,7 +74,10 @@ struct vcPhaseCorrelationOptions {
   double tukeyAlpha = 0.5;   // fraction of each axis tapered, in [0, 1]
   bool largeShifts = false;  // resolve shifts past half the size (see above)
   bool subPixel = true;      // the fine stage; false: integer shifts of the coarse stage
-  long coarseSide = 512;     // the coarse stage averages larger images down to this side
+  // The coarse stage averages larger images down to this side: it only has
+  // to land within a pixel or two of the shift, and 256 measured as accurate
+  // in the end as 512 and 128 on the photographs, at half the time of 512.
+  long coarseSide = 256;
   // The fine stage uses at most this much of the overlap per side (the
   // central part): the error of a 512 x 512 overlap is already about 0.02 px
   // on noisy photographs, and the time grows with the area.
