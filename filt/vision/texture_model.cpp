@@ -59,8 +59,13 @@ bool cholesky(const std::vector<double>& a, long n, std::vector<double>& l) {
   return true;
 }
 
-std::vector<double> ridged(const std::vector<double>& cov, long n) {
+// The covariance the distances use: shrunk toward its diagonal by `shrinkage`,
+// plus the ridge.
+std::vector<double> ridged(const std::vector<double>& cov, long n, double shrinkage) {
   std::vector<double> a = cov;
+  for (long i = 0; i < n; ++i)
+    for (long j = 0; j < n; ++j)
+      if (i != j) a[static_cast<std::size_t>(i * n + j)] *= 1.0 - shrinkage;
   double diagonal = 0.0;
   for (long i = 0; i < n; ++i) diagonal += cov[static_cast<std::size_t>(i * n + i)];
   const double ridge = 1e-9 * diagonal / static_cast<double>(n) + 1e-300;
@@ -70,27 +75,30 @@ std::vector<double> ridged(const std::vector<double>& cov, long n) {
 
 }  // namespace
 
-vcTextureModel::vcTextureModel(const vcGaborBank& bank, double falseAlarmRate, long smoothing, long margin) {
+vcTextureModel::vcTextureModel(const vcGaborBank& bank, double falseAlarmRate, long smoothing, long margin,
+                               double shrinkage) {
   if (bank.filters() == 0) throw Defs::Uninitialized("Gabor bank has no filters");
   if (!(falseAlarmRate > 0.0 && falseAlarmRate <= 0.5))
     throw Defs::InvalidArgument("False-alarm rate must be above 0 and at most 0.5.");
   const double s = bank.envelopeSigma();
-  if (smoothing < 0) smoothing = std::min(kMaxSmoothing, static_cast<long>(std::ceil(s)));
+  if (smoothing < 0) smoothing = 0;
   if (margin < 0) margin = std::min(kMaxMargin, static_cast<long>(std::ceil(3.0 * s)) + smoothing);
   if (smoothing > kMaxSmoothing) throw Defs::InvalidArgument("Smoothing radius must be at most 256.");
   if (margin > kMaxMargin) throw Defs::InvalidArgument("Margin must be at most 1024.");
+  if (!(shrinkage >= 0.0 && shrinkage <= 1.0)) throw Defs::InvalidArgument("Shrinkage must be between 0 and 1.");
   bank_ = bank;
   hasBank_ = true;
   falseAlarmRate_ = falseAlarmRate;
   smoothing_ = smoothing;
   margin_ = margin;
+  shrinkage_ = shrinkage;
 }
 
 bool vcTextureModel::operator==(const vcTextureModel& other) const {
   return hasBank_ == other.hasBank_ && bank_ == other.bank_ && trained_ == other.trained_ &&
          falseAlarmRate_ == other.falseAlarmRate_ && smoothing_ == other.smoothing_ && margin_ == other.margin_ &&
-         threshold_ == other.threshold_ && floor_ == other.floor_ && mean_ == other.mean_ &&
-         covariance_ == other.covariance_;
+         shrinkage_ == other.shrinkage_ && threshold_ == other.threshold_ && floor_ == other.floor_ &&
+         mean_ == other.mean_ && covariance_ == other.covariance_;
 }
 
 void vcTextureModel::requireTrained() const {
@@ -218,7 +226,7 @@ void vcTextureModel::train(const std::vector<vcPelBuffer_const<T>>& images) {
       next.covariance_[static_cast<std::size_t>(i * n + j)] = c;
       next.covariance_[static_cast<std::size_t>(j * n + i)] = c;
     }
-  if (!cholesky(ridged(next.covariance_, n), n, next.cholesky_))
+  if (!cholesky(ridged(next.covariance_, n, shrinkage_), n, next.cholesky_))
     throw Defs::InvalidArgument("Training images give a degenerate covariance.");
 
   // The threshold: the (1 - rate) quantile of the training pixels' distances.
@@ -278,7 +286,8 @@ VEXFILT_TEXTURE_MODEL_INSTANCES(double)
 // along, sigma across) doubles, orientations (long), support (double),
 // oversample (long).
 // Model: version byte 0, has-bank (bool); with a bank: the bank's record,
-// false-alarm rate (double), smoothing, margin (longs), trained (bool); when
+// false-alarm rate (double), smoothing, margin (longs), shrinkage (double),
+// trained (bool); when
 // trained: unsigned long n (the bank's filter count), n floors, n means, n * n
 // covariance entries, threshold (doubles).
 // Loading checks every count and range before allocating for it, rejects a
@@ -325,7 +334,8 @@ vcArchive& operator||(vcArchive& ar, vcTextureModel& model) {
   if (ar.isStoring()) {
     ar || model.hasBank_;
     if (!model.hasBank_) return ar;
-    ar || model.bank_ || model.falseAlarmRate_ || model.smoothing_ || model.margin_ || model.trained_;
+    ar || model.bank_ || model.falseAlarmRate_ || model.smoothing_ || model.margin_ || model.shrinkage_ ||
+        model.trained_;
     if (!model.trained_) return ar;
     unsigned long n = static_cast<unsigned long>(model.bank_.filters());
     ar || n;
@@ -339,10 +349,11 @@ vcArchive& operator||(vcArchive& ar, vcTextureModel& model) {
   vcTextureModel loaded;
   ar || loaded.hasBank_;
   if (loaded.hasBank_) {
-    ar || loaded.bank_ || loaded.falseAlarmRate_ || loaded.smoothing_ || loaded.margin_ || loaded.trained_;
+    ar || loaded.bank_ || loaded.falseAlarmRate_ || loaded.smoothing_ || loaded.margin_ || loaded.shrinkage_ ||
+        loaded.trained_;
     if (!(loaded.falseAlarmRate_ > 0.0 && loaded.falseAlarmRate_ <= 0.5) || loaded.smoothing_ < 0 ||
         loaded.smoothing_ > vcTextureModel::kMaxSmoothing || loaded.margin_ < 0 ||
-        loaded.margin_ > vcTextureModel::kMaxMargin)
+        loaded.margin_ > vcTextureModel::kMaxMargin || !(loaded.shrinkage_ >= 0.0 && loaded.shrinkage_ <= 1.0))
       throw vcArchive::BadData("Texture model record: parameter out of range");
     if (loaded.trained_) {
       unsigned long n = 0;
@@ -367,7 +378,7 @@ vcArchive& operator||(vcArchive& ar, vcTextureModel& model) {
           good = loaded.covariance_[static_cast<std::size_t>(i * nl + j)] ==
                  loaded.covariance_[static_cast<std::size_t>(j * nl + i)];
       }
-      if (!good || !cholesky(ridged(loaded.covariance_, nl), nl, loaded.cholesky_))
+      if (!good || !cholesky(ridged(loaded.covariance_, nl, loaded.shrinkage_), nl, loaded.cholesky_))
         throw vcArchive::BadData("Texture model record: statistics that cannot be right");
     }
   }

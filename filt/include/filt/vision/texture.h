@@ -179,7 +179,10 @@ class VEXFILT_API vcGaborBank {
 // (1 - falseAlarmRate) quantile of the training pixels' distances. A pixel's
 // distance is the Mahalanobis distance sqrt((x - mean)' C^-1 (x - mean));
 // pixels closer than margin() to the border get distance 0 and are never
-// defects. The covariance gets a ridge of 1e-9 times its mean diagonal so
+// defects. The distances use the covariance with its off-diagonal entries
+// scaled by 1 - shrinkage() (1: features taken as independent; helps when
+// the training images hold few independent samples of the texture). The
+// covariance gets a ridge of 1e-9 times its mean diagonal so
 // that it is always invertible.
 // ---------------------------------------------------------------------------
 
@@ -193,10 +196,14 @@ class VEXFILT_API vcTextureModel {
 
   // Empty: no bank; everything but assignment and loading throws Uninitialized.
   vcTextureModel() = default;
-  // An untrained model. smoothing and margin < 0 take their defaults:
-  // r = ceil(s) and margin = ceil(3 s) + r, s = bank.envelopeSigma().
+  // An untrained model. smoothing and margin < 0 take their defaults: r = 0
+  // (the energies are already averages over their envelopes; a box widens
+  // the halo around a flaw by its radius) and margin = ceil(3 s) + r,
+  // s = bank.envelopeSigma().
   // falseAlarmRate in (0, 0.5].
-  explicit vcTextureModel(const vcGaborBank& bank, double falseAlarmRate = 0.01, long smoothing = -1, long margin = -1);
+  // shrinkage in [0, 1] (default 0: the full covariance).
+  explicit vcTextureModel(const vcGaborBank& bank, double falseAlarmRate = 0.01, long smoothing = -1, long margin = -1,
+                          double shrinkage = 0.0);
 
   bool operator==(const vcTextureModel& other) const;
 
@@ -205,6 +212,7 @@ class VEXFILT_API vcTextureModel {
   double falseAlarmRate() const { return falseAlarmRate_; }
   long smoothing() const { return smoothing_; }
   long margin() const { return margin_; }
+  double shrinkage() const { return shrinkage_; }
   // The decision threshold on the distance; set by training, may be changed.
   double threshold() const;
   void threshold(double value);
@@ -240,6 +248,7 @@ class VEXFILT_API vcTextureModel {
   double falseAlarmRate_ = 0.01;
   long smoothing_ = 0;
   long margin_ = 0;
+  double shrinkage_ = 0.0;
   double threshold_ = 0.0;
   std::vector<double> floor_;
   std::vector<double> mean_;
