@@ -75,14 +75,21 @@ def orientation_goal(freqs, angles):
     return errors
 
 
-def defect_goal(name, other, freqs, rate=0.01, smoothing=-1, size=96):
+def defect_goal(name, other, freqs, rate=0.01, smoothing="-1", size=96, split=True):
+    """split: train on the left half, paste into the right half; else train on
+    the whole defect-free image and paste into it (the texture's own pixels are
+    then known to the model: this measures how well the textures separate, not
+    how well the model carries over to other parts of a non-stationary image)."""
     tex = getattr(skimage.data, name)().astype(float)
     pat = getattr(skimage.data, other)().astype(float)
     # Match the pasted texture's mean and contrast to the host's, so that only
     # the texture differs, not the grey level.
     pat = (pat - pat.mean()) / pat.std() * tex.std() + tex.mean()
     h, w = tex.shape
-    train, test = tex[:, : w // 2], tex[:, w // 2:].copy()
+    if split:
+        train, test = tex[:, : w // 2], tex[:, w // 2:].copy()
+    else:
+        train, test = tex, tex.copy()
     th, tw = test.shape
     y0, x0 = (th - size) // 2, (tw - size) // 2
     test[y0:y0 + size, x0:x0 + size] = pat[y0:y0 + size, x0:x0 + size]
@@ -91,8 +98,8 @@ def defect_goal(name, other, freqs, rate=0.01, smoothing=-1, size=96):
     paths = [os.path.join(TMP, p) for p in ("train.pgm", "test.pgm", "clean.pgm", "d.f32", "c.f32")]
     write_pgm(paths[0], train)
     write_pgm(paths[1], test)
-    write_pgm(paths[2], tex[:, w // 2:])
-    cmd = [PROBE, "defects", ",".join(map(str, freqs)), "8", str(rate), str(smoothing)]
+    write_pgm(paths[2], tex[:, w // 2:] if split else tex)
+    cmd = [PROBE, "defects", ",".join(map(str, freqs)), "8", str(rate), smoothing]
     out = subprocess.run(cmd + [paths[3], paths[1], paths[0]], check=True, capture_output=True, text=True).stdout
     threshold, margin = float(out.split()[1]), int(out.split()[3])
     d = np.fromfile(paths[3], dtype="<f4").reshape(test.shape)
@@ -109,7 +116,8 @@ def defect_goal(name, other, freqs, rate=0.01, smoothing=-1, size=96):
         false = hit[~grown & inside].mean()
         rows.append((guard, found, false))
     clean = (dc > threshold)[inside].mean()
-    print(f"{name} with a {size}^2 patch of {other}, bank {freqs} x 8, rate {rate}, margin {margin}: "
+    print(f"{name} with a {size}^2 patch of {other} ({'other half' if split else 'same image'}), bank {freqs} x 8, "
+          f"smoothing[:shrinkage] {smoothing}, margin {margin}: "
           + "; ".join(f"guard {g}: found {100 * f:.1f} %, false {100 * a:.2f} %" for g, f, a in rows)
           + f"; defect-free half: {100 * clean:.2f} % flagged")
     return rows, clean
@@ -119,5 +127,8 @@ if __name__ == "__main__":
     quick = "--quick" in sys.argv
     angles = [0.0, 5.0, 12.5, 22.5, 30.0, 45.0, 60.0, 77.5, 90.0, 135.0]
     orientation_goal([0.025, 0.05], angles[:4] if quick else angles)
-    for name, other in (("brick", "gravel"), ("grass", "gravel"), ("gravel", "grass"), ("grass", "brick")):
-        defect_goal(name, other, [0.05, 0.1, 0.2])
+    pairs = (("brick", "gravel"), ("grass", "gravel"), ("gravel", "grass"), ("grass", "brick"))
+    for split in (True, False):
+        for smoothing in ("0", "16"):
+            for name, other in pairs:
+                defect_goal(name, other, [0.05, 0.1, 0.2], smoothing=smoothing, split=split)

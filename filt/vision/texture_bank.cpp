@@ -90,7 +90,7 @@ vcGaborBank::vcGaborBank(const std::vector<double>& frequencies, long orientatio
     throw Defs::InvalidArgument("Bandwidth must be above 0 and at most 8 octaves.");
   if (orientations < 1 || orientations > kMaxOrientations)
     throw Defs::InvalidArgument("Orientations must be between 1 and 64.");
-  if (angularBandwidth == 0.0) angularBandwidth = std::numbers::pi / static_cast<double>(orientations);
+  if (angularBandwidth == 0.0) angularBandwidth = 2.0 * std::numbers::pi / static_cast<double>(orientations);
   if (!(angularBandwidth > 0.0 && angularBandwidth < std::numbers::pi))
     throw Defs::InvalidArgument("Angular bandwidth must be between 0 and pi.");
   const double halfPeak = std::sqrt(2.0 * std::log(2.0));

@@ -112,7 +112,8 @@ TEST(GaborBank, FastEnergyMatchesTheExactBandedPath) {
 }
 
 // Orientation of gratings at angles between the filters: the parabola through
-// the log energies finds them within a fraction of a degree; coherence near 1.
+// the log energies finds them within a fraction of a degree; coherence well
+// above that of noise (below).
 TEST(GaborBank, OrientationOfGratingsBetweenTheFilters) {
   const vcGaborBank bank({0.1, 0.2}, 8);
   double worst = 0.0;
@@ -125,7 +126,7 @@ TEST(GaborBank, OrientationOfGratingsBetweenTheFilters) {
       for (long x = 24; x < 104; ++x) errors.push_back(angleError(maps.orientation.get(x, y), t));
     std::nth_element(errors.begin(), errors.begin() + static_cast<long>(errors.size()) / 2, errors.end());
     worst = std::max(worst, errors[errors.size() / 2]);
-    EXPECT_GT(maps.coherence.get(64, 64), 0.8) << deg;
+    EXPECT_GT(maps.coherence.get(64, 64), 0.6) << deg;
     EXPECT_GE(maps.orientation.get(64, 64), 0.0);
     EXPECT_LT(maps.orientation.get(64, 64), kPi);
   }
@@ -151,10 +152,11 @@ TEST(GaborBank, MapsOfNoiseAndTheEnergyMap) {
   EXPECT_THROW(bank.maps(wrong), vcFrequencyDefs::InvalidSize);
 }
 
-// Derived sigmas: neighbouring filters cross at half their peak.
+// Derived sigmas: with an angular bandwidth of one orientation step,
+// neighbouring filters cross at half their peak; the default is twice as wide.
 TEST(GaborBank, DerivedSigmasCrossAtHalfPeak) {
   const double f = 0.2;
-  const vcGaborBank bank({f}, 8, 1.0);
+  const vcGaborBank bank({f}, 8, 1.0, kPi / 8.0);
   const vcPair<double> s = bank.sigma(0);
   // Radially: the half-peak points are f * 2^(-1/2) .. f * 2^(1/2) apart by one octave.
   const double lo = f - std::sqrt(2.0 * std::log(2.0)) * s.x, hi = f + std::sqrt(2.0 * std::log(2.0)) * s.x;
@@ -163,6 +165,8 @@ TEST(GaborBank, DerivedSigmasCrossAtHalfPeak) {
   // Across: at half the orientation step the Gaussian is at half peak.
   const double across = f * std::tan(kPi / 16.0);
   EXPECT_NEAR(std::exp(-across * across / (2.0 * s.y * s.y)), 0.5, 1e-12);
+  const vcPair<double> wide = vcGaborBank({f}, 8).sigma(0);
+  EXPECT_NEAR(std::exp(-f * f * std::pow(std::tan(kPi / 8.0), 2) / (2.0 * wide.y * wide.y)), 0.5, 1e-12);
 }
 
 TEST(GaborBank, BadParametersAndInputs) {
@@ -275,8 +279,10 @@ TEST(TextureModel, FindsAPastedFlawAtTheStatedFalseAlarmRate) {
       }
     return static_cast<double>(hits) / static_cast<double>(n);
   };
-  const auto trainingMap = model.defects<double>(weave(256, 1));
-  EXPECT_LE(rate(trainingMap, 0, 0, 0, 0, false), 0.0101);
+  // (The quantile is over both images together.)
+  const double trained = rate(model.defects<double>(weave(256, 1)), 0, 0, 0, 0, false) +
+                         rate(model.defects<double>(weave(256, 11)), 0, 0, 0, 0, false);
+  EXPECT_LE(trained / 2.0, 0.0101);
   const auto fresh = model.defects<double>(weave(256, 21));
   EXPECT_LT(rate(fresh, 0, 0, 0, 0, false), 0.03);
 
