@@ -243,22 +243,38 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
       }
     }
   }
+  // Only the window's rows hold data: in the centered row frame (row Q/2 is
+  // the zero frequency) they are rows v - cy + Q/2. The inverse skips the
+  // others, as it does for the library's Gabor filter.
+  if (const long lo = v0 - cy + Q / 2, hi = v1 - cy + Q / 2; lo >= 0 && hi < Q)
+    vf_texture::SpectrumAccess::band(small, lo, hi);
   vfInverseFFT(small, small, true);
 
   // The envelope is interpolated as a complex signal (band-limited, smooth)
   // and its magnitude taken last, scaled as the full-size inverse (1 / (W H)).
+  // (Magnitudes of float sums cannot overflow in double: no hypot needed.)
   const float* grid = vf_texture::SpectrumAccess::data(small);
   const double scale = 1.0 / (X * Y);
   const Taps tx = axisTaps(ow, step, gx, P), ty = axisTaps(oh, step, gy, Q);
-  // Along the rows first (only the grid rows the output reads), then down.
-  std::vector<char> used(static_cast<std::size_t>(Q), 0);
-  for (std::size_t t = 0; t < ty.index.size(); ++t)
-    if (ty.weight[t] != 0.0) used[static_cast<std::size_t>(ty.index[t])] = 1;
-  std::vector<double> rows(static_cast<std::size_t>(2 * Q * ow), 0.0);
-  for (long q = 0; q < Q; ++q) {
-    if (!used[static_cast<std::size_t>(q)]) continue;
+  // Along the rows, then down. The x-interpolated grid rows are made as the
+  // output rows first need them and kept in four slots (q & 3): the four
+  // taps of an output row are consecutive rows modulo Q, and Q is 1, 2 or a
+  // multiple of 4, so they never share a slot.
+  std::vector<double> slots(static_cast<std::size_t>(4 * 2 * ow));
+  long tags[4] = {-1, -1, -1, -1};
+  const auto gridRow = [&](long q) -> const double* {
+    double* r = slots.data() + (q & 3) * 2 * ow;
+    if (tags[q & 3] == q) return r;
+    tags[q & 3] = q;
     const float* g = grid + 2 * q * P;
-    double* r = rows.data() + 2 * q * ow;
+    if (step % gx == 0) {  // read off every (step / gx)-th sample
+      for (long i = 0; i < ow; ++i) {
+        const long at = 2 * tx.index[static_cast<std::size_t>(4 * i + 1)];
+        r[2 * i] = static_cast<double>(g[at]);
+        r[2 * i + 1] = static_cast<double>(g[at + 1]);
+      }
+      return r;
+    }
     for (long i = 0; i < ow; ++i) {
       const long* idx = tx.index.data() + 4 * i;
       const double* w = tx.weight.data() + 4 * i;
@@ -270,23 +286,24 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
       r[2 * i] = re;
       r[2 * i + 1] = im;
     }
-  }
+    return r;
+  };
   for (long j = 0; j < oh; ++j) {
     if ((j & 255) == 255) poll();
     const long* idx = ty.index.data() + 4 * j;
     const double* w = ty.weight.data() + 4 * j;
     float* o = out + j * pitch;
     if (w[1] == 1.0 && w[0] == 0.0 && w[2] == 0.0 && w[3] == 0.0) {
-      const double* r = rows.data() + 2 * idx[1] * ow;
-      for (long i = 0; i < ow; ++i) o[i] = static_cast<float>(std::hypot(r[2 * i], r[2 * i + 1]) * scale);
+      const double* r = gridRow(idx[1]);
+      for (long i = 0; i < ow; ++i)
+        o[i] = static_cast<float>(std::sqrt(r[2 * i] * r[2 * i] + r[2 * i + 1] * r[2 * i + 1]) * scale);
       continue;
     }
-    const double *r0 = rows.data() + 2 * idx[0] * ow, *r1 = rows.data() + 2 * idx[1] * ow,
-                 *r2 = rows.data() + 2 * idx[2] * ow, *r3 = rows.data() + 2 * idx[3] * ow;
+    const double *r0 = gridRow(idx[0]), *r1 = gridRow(idx[1]), *r2 = gridRow(idx[2]), *r3 = gridRow(idx[3]);
     for (long i = 0; i < 2 * ow; i += 2) {
       const double re = w[0] * r0[i] + w[1] * r1[i] + w[2] * r2[i] + w[3] * r3[i];
       const double im = w[0] * r0[i + 1] + w[1] * r1[i + 1] + w[2] * r2[i + 1] + w[3] * r3[i + 1];
-      o[i / 2] = static_cast<float>(std::hypot(re, im) * scale);
+      o[i / 2] = static_cast<float>(std::sqrt(re * re + im * im) * scale);
     }
   }
 }

@@ -11,6 +11,9 @@ class SpectrumAccess : public vcFrequencyFilter {
  public:
   static const float* data(const vcFrequencyBuffer& buffer) { return getFrequencyBufferData(buffer); }
   static float* data(vcFrequencyBuffer& buffer) { return getFrequencyBufferData(buffer); }
+  // Marks rows [lo, hi] (centered row frame) as the only non-zero ones, so
+  // that the inverse transform skips the others.
+  static void band(vcFrequencyBuffer& buffer, long lo, long hi) { maskFrequencyBuffer(buffer, true, lo, hi); }
 };
 
 }  // namespace vf_texture
