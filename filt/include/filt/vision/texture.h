@@ -49,7 +49,7 @@
 //    docs/texture.md): with the defaults (support 4, oversample 2) the
 //    largest difference over an image is below 3e-3 of that image's largest
 //    energy on interpolated grids and below 1e-3 on grids read off exactly
-//    (typically 1.3e-3 and 3e-4; support 3.5 gives 4e-3 on both).
+//    (measured 7e-4 and 6e-4; support 3.5 gives 4e-3 on both).
 //
 // Errors: parameters out of range throw vcFrequencyDefs::InvalidArgument;
 // images are checked by the forward transform (UnboundWindow, InvalidSize
