@@ -84,17 +84,18 @@ TEST(GaborBank, GratingOnAFilterCentreHasHalfItsAmplitude) {
 // inverse: read off exactly on coarse grids, interpolated on fine ones.
 TEST(GaborBank, FastEnergyMatchesTheExactBandedPath) {
   const vcGaborBank bank({0.08, 0.3}, 8);
-  // A texture with energy everywhere: two gratings and noise, not periodic.
-  vcPelBuffer<double> image(256, 192);
-  const auto g1 = grating(256, 192, 0.083, 0.4, 30.0, 40.0, 3);
-  const auto g2 = grating(256, 192, 0.27, 2.1, 20.0, 0.0, 4);
-  for (long y = 0; y < 192; ++y)
+  // A texture with energy everywhere: two gratings and noise, not periodic;
+  // padded to 256 x 128, so rows and columns scale differently.
+  vcPelBuffer<double> image(256, 120);
+  const auto g1 = grating(256, 120, 0.083, 0.4, 30.0, 40.0, 3);
+  const auto g2 = grating(256, 120, 0.27, 2.1, 20.0, 0.0, 4);
+  for (long y = 0; y < 120; ++y)
     for (long x = 0; x < 256; ++x) image.set(x, y, g1.get(x, y) + g2.get(x, y));
   const vcTextureStack exact = bank.energyExact<double>(image);
   for (const long step : {1L, 2L, 4L, 8L}) {
     const vcTextureStack fast = bank.energy<double>(image, step);
     ASSERT_EQ(fast.width, (256 + step - 1) / step);
-    ASSERT_EQ(fast.height, (192 + step - 1) / step);
+    ASSERT_EQ(fast.height, (120 + step - 1) / step);
     double worst = 0.0, largest = 0.0;
     for (long k = 0; k < bank.filters(); ++k)
       for (long j = 0; j < fast.height; ++j)
@@ -362,6 +363,8 @@ TEST(TextureModel, ArchiveRoundTripAndMalformedRecords) {
   const std::size_t nAt = rateAt + 8 + 24 + 1;
   const unsigned long hugeN = 1ul << 60;
   EXPECT_THROW(patched(nAt, &hugeN, 8), vcArchive::BadData);
+  const unsigned long fewer = 7;  // the bank has 8 filters
+  EXPECT_THROW(patched(nAt, &fewer, 8), vcArchive::BadData);
   const std::size_t covAt = nAt + 8 + 2 * 8 * 8;
   const double negative = -1.0;
   EXPECT_THROW(patched(covAt, &negative, 8), vcArchive::BadData);
