@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <numbers>
+#include <utility>
 #include <vector>
 
 #include "filt/vision/texture.h"
@@ -195,6 +196,17 @@ TEST(GaborBank, BadParametersAndInputs) {
   std::vector<float> out(64 * 64);
   EXPECT_THROW(bank.energy(spectrum, 0, 1, out.data(), 63), vcFrequencyDefs::InvalidSize);
   EXPECT_THROW(bank.energy(vcFrequencyBuffer(), 0, 1, out.data(), 64), vcFrequencyDefs::Uninitialized);
+  // Tiny and thin images run (the window is clipped to the array), and
+  // steps beyond the image give one sample.
+  for (const auto& [w, h] : {std::pair{1L, 1L}, {1L, 9L}, {7L, 1L}, {3L, 3L}, {2048L, 2L}})
+    for (const long step : {1L, 64L}) {
+      const auto tiny = grating(w, h, 0.2, 0.5);
+      const vcTextureStack s = bank.energy<double>(tiny, step);
+      EXPECT_EQ(s.width, (w + step - 1) / step);
+      EXPECT_EQ(s.height, (h + step - 1) / step);
+      EXPECT_EQ(bank.maps(s).orientation.width(), s.width);
+      EXPECT_EQ(bank.energyExact<double>(tiny).values.size(), static_cast<std::size_t>(4 * w * h));
+    }
   EXPECT_THROW(vcTextureModel(bank, 0.0), IA);
   EXPECT_THROW(vcTextureModel{vcGaborBank{}}, vcFrequencyDefs::Uninitialized);
   const vcTextureModel model(bank);
