@@ -47,9 +47,9 @@
 //    default oversample 2), the magnitude taken last. Accuracy against
 //    energyExact, measured on textures with energy in every filter (tests,
 //    docs/texture.md): with the defaults (support 4, oversample 2) the
-//    largest difference over an image is below 3e-3 of that image's largest
-//    energy on interpolated grids and below 1e-3 on grids read off exactly
-//    (measured 7e-4 and 6e-4; support 3.5 gives 4e-3 on both).
+//    largest difference over an image was at most 1.0e-3 of that image's
+//    largest energy, on interpolated grids and on grids read off exactly
+//    alike (the Gaussian's truncation and float rounding; support 3.5: 3e-3).
 //
 // Errors: parameters out of range throw vcFrequencyDefs::InvalidArgument;
 // images are checked by the forward transform (UnboundWindow, InvalidSize
