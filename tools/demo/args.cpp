@@ -1,5 +1,6 @@
 #include "args.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -14,7 +15,7 @@ namespace {
 constexpr double kDegree = std::numbers::pi / 180.0;
 
 // What an option needs and which filters it applies to.
-enum class Applies { always, parametric, gaborOnly, imageOnly, sceneOnly };
+enum class Applies { always, parametric, gaborOnly, imageOnly, sceneOnly, bankOnly };
 
 struct OptionInfo {
   const char* name;
@@ -35,6 +36,11 @@ constexpr OptionInfo kOptions[] = {
     {"--mirror", false, Applies::gaborOnly},
     {"--kernel", true, Applies::imageOnly},
     {"--scene-size", true, Applies::sceneOnly},
+    {"--bank", false, Applies::always},
+    {"--bank-frequencies", true, Applies::bankOnly},
+    {"--orientations", true, Applies::bankOnly},
+    {"--false-alarm", true, Applies::bankOnly},
+    {"--train", true, Applies::bankOnly},
     {"--help", false, Applies::always},
     {"--version", false, Applies::always},
 };
@@ -129,6 +135,26 @@ void setOption(Options& o, const std::string& name, const std::string& value) {
   } else if (name == "--scene-size") {
     o.sceneSize = parseInteger(name, value);
     if (o.sceneSize < 16 || o.sceneSize > 2048) throw UsageError("--scene-size: must be from 16 to 2048");
+  } else if (name == "--bank") {
+    o.bank = true;
+  } else if (name == "--bank-frequencies") {
+    o.bankFrequencies.clear();
+    for (std::size_t start = 0; start <= value.size();) {
+      const std::size_t comma = std::min(value.find(',', start), value.size());
+      o.bankFrequencies.push_back(parseNumber(name, value.substr(start, comma - start)));
+      start = comma + 1;
+    }
+  } else if (name == "--orientations") {
+    o.orientations = parseInteger(name, value);
+  } else if (name == "--false-alarm") {
+    o.falseAlarm = parseNumber(name, value);
+  } else if (name == "--train") {
+    if (value.empty()) throw UsageError("--train: empty file name");
+    for (std::size_t start = 0; start <= value.size();) {
+      const std::size_t comma = std::min(value.find(',', start), value.size());
+      o.train.push_back(value.substr(start, comma - start));
+      start = comma + 1;
+    }
   } else if (name == "--help") {
     o.help = true;
   } else if (name == "--version") {
@@ -156,6 +182,9 @@ void checkApplies(const Options& o, const OptionInfo& info) {
       return;
     case Applies::sceneOnly:
       if (!o.input.empty()) throw UsageError(name + " applies to the built-in scene only, not to an input image");
+      return;
+    case Applies::bankOnly:
+      if (!o.bank) throw UsageError(name + " applies to --bank only");
       return;
   }
 }
@@ -316,6 +345,16 @@ Options:
                           image) with a Gaussian of S pixels standard deviation
                           or an N x N box, normalised to sum 1 (default gauss:2)
   --scene-size N          side of the built-in scene, 16 to 2048 (default 512)
+  --bank                  instead of one filter, a Gabor bank: writes the
+                          orientation (hue; saturation: coherence), texture
+                          energy and defect maps (see docs/texture.md)
+  --bank-frequencies LIST bank: frequencies, cycles per pixel (default 0.08,0.16)
+  --orientations N        bank: orientations over 180 degrees (default 8)
+  --false-alarm R         bank: false-alarm rate of the defect threshold on
+                          the training pixels (default 0.01)
+  --train FILE[,FILE...]  bank: defect-free images to train the defect model
+                          on (default: the scene's weave without flaws; for
+                          an input image, the image itself)
   -h, --help              this text
   --version               the demo's and the library's version
 

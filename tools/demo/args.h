@@ -29,6 +29,14 @@ struct Options {
   KernelKind kernel = KernelKind::gauss;
   double kernelSize = 2.0;  // Gaussian sigma or box side, pixels
 
+  // --bank: a Gabor bank's orientation, energy and defect maps instead of
+  // one filter (see bank.h).
+  bool bank = false;
+  std::vector<double> bankFrequencies{0.08, 0.16};
+  long orientations = 8;
+  double falseAlarm = 0.01;
+  std::vector<std::string> train;  // defect-free images; none: see bank.h
+
   bool help = false;
   bool version = false;
 

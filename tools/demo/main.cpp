@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "args.h"
+#include "bank.h"
 #include "errors.h"
 #include "image_file.h"
 #include "pipeline.h"
@@ -45,6 +46,7 @@ int run(const std::vector<std::string>& args) {
     std::cout << "input: " << options.input << ", " << input.width << "x" << input.height << " " << input.depth
               << "-bit\n";
   }
+  if (options.bank) return demo::runBank(options, input, options.input.empty());
   std::cout << "filter: " << demo::describeFilter(options) << '\n';
 
   const std::vector<demo::Picture> pictures = demo::runPipeline(options, input);

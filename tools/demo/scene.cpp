@@ -8,9 +8,12 @@
 namespace demo {
 namespace {
 
+constexpr std::uint64_t kSceneSalt = 20240611;
+
 // splitmix64 and Box-Muller: the same noise on every machine and library.
 class Noise {
  public:
+  explicit Noise(std::uint64_t salt) : state_(salt) {}
   double next() {
     if (spare_) {
       spare_ = false;
@@ -32,7 +35,7 @@ class Noise {
     return z ^ (z >> 31);
   }
 
-  std::uint64_t state_ = 20240611;
+  std::uint64_t state_;
   double second_ = 0.0;
   bool spare_ = false;
 };
@@ -64,27 +67,56 @@ double segmentDistance(double x, double y, double x0, double y0, double x1, doub
   return std::hypot(x - (x0 + t * dx), y - (y0 + t * dy));
 }
 
-}  // namespace
+// Where the scene's pieces are, per pixel: the weight of grating B (the
+// disc), of the missing patch and of the scratch, each in [0, 1].
+struct Layout {
+  double inB, missing, scratch;
+};
 
-GreyImage makeScene(long size) {
+Layout layoutAt(double px, double py, double n) {
+  return {disc(px, py, 0.68 * n, 0.62 * n, 0.22 * n), disc(px, py, 0.30 * n, 0.30 * n, 0.04 * n),
+          std::clamp(2.5 - segmentDistance(px / n, py / n, 0.16, 0.72, 0.40, 0.84) * n, 0.0, 1.0)};
+}
+
+GreyImage render(long size, bool flaws, std::uint64_t salt) {
   GreyImage image(size, size, 8);
   const double n = static_cast<double>(size);
   const Grating a(kSceneFrequencyA, kSceneAngleA, n), b(kSceneFrequencyB, kSceneAngleB, n);
-  Noise noise;
+  Noise noise(salt);
   for (long y = 0; y < size; ++y) {
     for (long x = 0; x < size; ++x) {
       const double px = static_cast<double>(x), py = static_cast<double>(y);
-      const double inB = disc(px, py, 0.68 * n, 0.62 * n, 0.22 * n);
       // The flaws: a patch of missing texture and a scratch that wears the
       // texture away and leaves a brighter line.
-      const double missing = disc(px, py, 0.30 * n, 0.30 * n, 0.04 * n);
-      const double scratch = std::clamp(2.5 - segmentDistance(px / n, py / n, 0.16, 0.72, 0.40, 0.84) * n, 0.0, 1.0);
-      const double texture = (1.0 - inB) * (1.0 - missing) * (1.0 - scratch) * a.at(px, py) + inB * b.at(px, py);
-      const double v = 128.0 + 45.0 * texture + 30.0 * scratch + 6.0 * noise.next();
+      const Layout l = flaws ? layoutAt(px, py, n) : Layout{0.0, 0.0, 0.0};
+      const double texture =
+          (1.0 - l.inB) * (1.0 - l.missing) * (1.0 - l.scratch) * a.at(px, py) + l.inB * b.at(px, py);
+      const double v = 128.0 + 45.0 * texture + 30.0 * l.scratch + 6.0 * noise.next();
       image.at(x, y) = static_cast<std::uint16_t>(std::clamp(std::lround(v), 0L, 255L));
     }
   }
   return image;
+}
+
+}  // namespace
+
+GreyImage makeScene(long size) {
+  return render(size, true, kSceneSalt);
+}
+
+GreyImage makeSceneTexture(long size, std::uint64_t salt) {
+  return render(size, false, salt);
+}
+
+std::vector<unsigned char> sceneFlawMask(long size) {
+  std::vector<unsigned char> mask(static_cast<std::size_t>(size * size));
+  const double n = static_cast<double>(size);
+  for (long y = 0; y < size; ++y)
+    for (long x = 0; x < size; ++x) {
+      const Layout l = layoutAt(static_cast<double>(x), static_cast<double>(y), n);
+      mask[static_cast<std::size_t>(y * size + x)] = std::max({l.inB, l.missing, l.scratch}) >= 0.5 ? 1 : 0;
+    }
+  return mask;
 }
 
 }  // namespace demo

@@ -2,6 +2,9 @@
 // without an input file.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "grey_image.h"
 
 namespace demo {
@@ -18,5 +21,13 @@ inline constexpr double kSceneAngleB = 120.0;
 // bright scratch -- and Gaussian noise (standard deviation 6) from a fixed
 // salt, so every run makes the same pixels. Sizes from 16 up.
 GreyImage makeScene(long size);
+
+// The same weave without flaws and without the disc (grating A and noise
+// only), with noise from `salt`: defect-free texture to train on.
+GreyImage makeSceneTexture(long size, std::uint64_t salt);
+
+// 1 where makeScene(size) departs from the plain weave (the disc of grating
+// B, the missing patch, the scratch; weight at least one half), else 0.
+std::vector<unsigned char> sceneFlawMask(long size);
 
 }  // namespace demo

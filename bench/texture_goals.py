@@ -1,0 +1,134 @@
+#!/usr/bin/python3
+"""Measures the texture bank's goals on scikit-image's sample textures.
+
+Orientation: brick rotated by known angles (scipy.ndimage.rotate); the
+bank's dominant orientation over the central disc, relative to the
+unrotated image's, against the rotation. Defects: a patch of another texture
+pasted into one half of an image, the model trained on the other half.
+Runs tests/vision/texture_probe through PGM files.
+
+usage: bench/texture_goals.py BUILD_DIR [--quick]
+"""
+import os
+import subprocess
+import sys
+import tempfile
+
+import numpy as np
+import scipy.ndimage as ndi
+import skimage.data
+
+BUILD = sys.argv[1] if len(sys.argv) > 1 else "build"
+PROBE = os.path.join(BUILD, "tests", "vision", "texture_probe")
+TMP = tempfile.mkdtemp(prefix="texture_goals_")
+
+
+def write_pgm(path, image):
+    image = np.clip(np.rint(image), 0, 255).astype(np.uint8)
+    with open(path, "wb") as f:
+        f.write(b"P5\n%d %d\n255\n" % (image.shape[1], image.shape[0]))
+        f.write(image.tobytes())
+
+
+def orientation(image, freqs, n):
+    src, out = os.path.join(TMP, "in.pgm"), os.path.join(TMP, "out.f32")
+    write_pgm(src, image)
+    subprocess.run([PROBE, "orient", ",".join(map(str, freqs)), str(n), src, out], check=True)
+    maps = np.fromfile(out, dtype="<f4").reshape(2, *image.shape)
+    return maps[0].astype(float), maps[1].astype(float)
+
+
+def dominant(theta, weight, mask):
+    """Doubled-angle mean of theta over mask, weighted: radians in [0, pi)."""
+    z = np.sum(weight[mask] * np.exp(2j * theta[mask]))
+    return (np.angle(z) / 2.0) % np.pi
+
+
+def wrap(a):
+    """An angle difference folded into [-pi/2, pi/2)."""
+    return (a + np.pi / 2) % np.pi - np.pi / 2
+
+
+def orientation_goal(freqs, angles):
+    brick = skimage.data.brick().astype(float)
+    n = brick.shape[0]
+    yy, xx = np.mgrid[:n, :n]
+    disc = np.hypot(xx - n / 2, yy - n / 2) < 0.3 * n
+    # Sign of scipy's rotation in the bank's frame (x right, y down), from a
+    # synthetic grating: rotate(img, a) turns a wave vector at t to t - a.
+    g = 128 + 60 * np.cos(2 * np.pi * 0.1 * (xx * np.cos(0.3) + yy * np.sin(0.3)))
+    t0 = dominant(*orientation(g, [0.1], 8), disc)
+    t1 = dominant(*orientation(ndi.rotate(g, 20.0, reshape=False, order=3, mode="reflect"), [0.1], 8), disc)
+    sign = -1.0 if abs(wrap(t1 - t0 + np.radians(20))) < abs(wrap(t1 - t0 - np.radians(20))) else 1.0
+    print(f"grating check: rotate by 20 deg moves the wave vector by {np.degrees(wrap(t1 - t0)):+.2f} deg "
+          f"(sign {sign:+.0f})")
+    base = dominant(*orientation(brick, freqs, 8), disc)
+    print(f"brick, bank {freqs} x 8 orientations; unrotated dominant wave vector {np.degrees(base):.2f} deg")
+    errors = []
+    for a in angles:
+        r = ndi.rotate(brick, a, reshape=False, order=3, mode="constant", cval=brick.mean())
+        t = dominant(*orientation(r, freqs, 8), disc)
+        err = np.degrees(wrap(t - base - sign * np.radians(a)))
+        errors.append(err)
+        print(f"  rotated {a:6.1f} deg: dominant {np.degrees(t):7.2f} deg, error {err:+.2f} deg")
+    print(f"  largest orientation error {np.max(np.abs(errors)):.2f} deg over {len(angles)} rotations")
+    return errors
+
+
+def defect_goal(name, other, freqs, rate=0.01, smoothing="-1", size=96, split=True):
+    """split: train on the left half, paste into the right half; else train on
+    the whole defect-free image and paste into it (the texture's own pixels are
+    then known to the model: this measures how well the textures separate, not
+    how well the model carries over to other parts of a non-stationary image)."""
+    tex = getattr(skimage.data, name)().astype(float)
+    pat = getattr(skimage.data, other)().astype(float)
+    # Match the pasted texture's mean and contrast to the host's, so that only
+    # the texture differs, not the grey level.
+    pat = (pat - pat.mean()) / pat.std() * tex.std() + tex.mean()
+    h, w = tex.shape
+    if split:
+        train, test = tex[:, : w // 2], tex[:, w // 2:].copy()
+    else:
+        train, test = tex, tex.copy()
+    th, tw = test.shape
+    y0, x0 = (th - size) // 2, (tw - size) // 2
+    test[y0:y0 + size, x0:x0 + size] = pat[y0:y0 + size, x0:x0 + size]
+    flaw = np.zeros(test.shape, bool)
+    flaw[y0:y0 + size, x0:x0 + size] = True
+    paths = [os.path.join(TMP, p) for p in ("train.pgm", "test.pgm", "clean.pgm", "d.f32", "c.f32")]
+    write_pgm(paths[0], train)
+    write_pgm(paths[1], test)
+    write_pgm(paths[2], tex[:, w // 2:] if split else tex)
+    cmd = [PROBE, "defects", ",".join(map(str, freqs)), "8", str(rate), smoothing]
+    out = subprocess.run(cmd + [paths[3], paths[1], paths[0]], check=True, capture_output=True, text=True).stdout
+    threshold, margin = float(out.split()[1]), int(out.split()[3])
+    d = np.fromfile(paths[3], dtype="<f4").reshape(test.shape)
+    subprocess.run(cmd + [paths[4], paths[2], paths[0]], check=True, capture_output=True)
+    dc = np.fromfile(paths[4], dtype="<f4").reshape(test.shape)
+    inside = np.zeros(test.shape, bool)
+    inside[margin:th - margin, margin:tw - margin] = True
+    hit = d > threshold
+    rows = []
+    for guard in (0, 8, 16):
+        grown = ndi.binary_dilation(flaw, iterations=guard) if guard else flaw
+        shrunk = ndi.binary_erosion(flaw, iterations=guard) if guard else flaw
+        found = hit[shrunk & inside].mean()
+        false = hit[~grown & inside].mean()
+        rows.append((guard, found, false))
+    clean = (dc > threshold)[inside].mean()
+    print(f"{name} with a {size}^2 patch of {other} ({'other half' if split else 'same image'}), bank {freqs} x 8, "
+          f"smoothing[:shrinkage] {smoothing}, margin {margin}: "
+          + "; ".join(f"guard {g}: found {100 * f:.1f} %, false {100 * a:.2f} %" for g, f, a in rows)
+          + f"; defect-free half: {100 * clean:.2f} % flagged")
+    return rows, clean
+
+
+if __name__ == "__main__":
+    quick = "--quick" in sys.argv
+    angles = [0.0, 5.0, 12.5, 22.5, 30.0, 45.0, 60.0, 77.5, 90.0, 135.0]
+    orientation_goal([0.025, 0.05], angles[:4] if quick else angles)
+    pairs = (("brick", "gravel"), ("grass", "gravel"), ("gravel", "grass"), ("grass", "brick"))
+    for split in (True, False):
+        for smoothing in ("0", "16"):
+            for name, other in pairs:
+                defect_goal(name, other, [0.05, 0.1, 0.2], smoothing=smoothing, split=split)

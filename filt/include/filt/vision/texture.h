@@ -1,0 +1,263 @@
+// vexfilt11 vision: texture inspection with a bank of Gabor filters computed
+// from one forward transform per image, orientation and energy maps, and a
+// defect model trained on defect-free images.
+//
+// The bank. Filter k = m * orientations() + n passes a Gaussian patch of the
+// spectrum centred at frequency f_m (cycles per pixel) in the direction
+// theta_n = n * pi / orientations() (0 along increasing columns, a quarter
+// turn along increasing rows: the direction of the wave vector, i.e. across
+// the stripes of a grating). Its standard deviations (sigma_u along the
+// direction, sigma_v across it, cycles per pixel) are given, or derived so
+// that neighbouring filters cross at half their peak:
+//   sigma_u = f (2^B - 1) / ((2^B + 1) sqrt(2 ln 2))     B: bandwidth, octaves
+//   sigma_v = f tan(A / 2) / sqrt(2 ln 2)                A: angular bandwidth
+// (full widths at half peak). B = 1 octave and A = pi / orientations() make
+// neighbours cross at half peak; A defaults to twice that (neighbours cross
+// at 0.84 of their peak), which the orientation's refinement needs: on
+// scikit-image's brick rotated by angles between the filters its error is
+// 0.2 degrees with A = 2 pi / N and 3.3 degrees with pi / N. The patch is
+// the library's Gabor patch (vcFrequencyFilterGabor with no plateau), which is
+// one-sided: it holds the patch at theta_n but not its mirror at theta_n + pi.
+// The response of a real image to it is the complex analytic signal
+// (even + i odd) / 2 of the mirrored, real filter pair, and its magnitude is
+// the local energy (the envelope of the mirrored filter's real, even
+// response). A grating a cos(2 pi (f x cos t + f y sin t)) with (f, t) on a
+// filter's centre has energy a / 2 in that filter.
+//
+// The zero frequency (the image's mean) is removed before filtering. The
+// transform is periodic: images whose size is not a power of two are padded
+// with zeros, and in either case energies within a few envelope widths of the
+// border see the opposite border or the padding (the defect model leaves a
+// margin out for that reason).
+//
+// Energy, two ways:
+//  - energyExact: per filter, the library's Gabor filter applied to the
+//    spectrum and its banded inverse (rows outside the patch skipped); the
+//    magnitude of the full-size inverse. The reference.
+//  - energy: per filter, the patch's cells within support() standard
+//    deviations (a box around the ellipse) are moved to the zero frequency
+//    of a small array, whose size is a power of two that holds them; its
+//    inverse is the response's complex envelope sampled every W/P columns and
+//    H/Q rows, exact there up to float rounding and the truncation of the
+//    Gaussian. Output grids no finer than oversample() times that sampling
+//    are read off exactly (the small array is enlarged to the output grid);
+//    finer grids are interpolated from a grid oversample() times finer than
+//    the coarsest exact one: cubic Catmull-Rom, separable, on the complex
+//    envelope (band-limited to half the grid's Nyquist frequency with the
+//    default oversample 2), the magnitude taken last. Accuracy against
+//    energyExact, measured on textures with energy in every filter (tests,
+//    docs/texture.md): with the defaults (support 4, oversample 2) the
+//    largest difference over an image was at most 1.0e-3 of that image's
+//    largest energy, on interpolated grids and on grids read off exactly
+//    alike (the Gaussian's truncation and float rounding; support 3.5: 3e-3).
+//
+// Errors: parameters out of range throw vcFrequencyDefs::InvalidArgument;
+// images are checked by the forward transform (UnboundWindow, InvalidSize
+// above 2048). Long calls poll the attention check (per filter, per row band
+// of the per-pixel loops) and leave by its exception, releasing everything.
+// All runs are const: one bank or trained model serves many threads.
+#pragma once
+
+#include <vector>
+
+#include "filt/fft.h"
+#include "filt/freqfilt.h"
+
+// A stack of maps: `filters` planes of height x width floats, plane-major,
+// row-major (the Python shape (filters, height, width)).
+struct VEXFILT_API vcTextureStack {
+  long filters = 0;
+  long width = 0;
+  long height = 0;
+  std::vector<float> values;
+
+  float* plane(long k) { return values.data() + static_cast<std::size_t>(k * width * height); }
+  const float* plane(long k) const { return values.data() + static_cast<std::size_t>(k * width * height); }
+};
+
+// The per-pixel maps of a stack (all width x height double images).
+struct VEXFILT_API vcTextureMaps {
+  // Dominant wave-vector direction in radians [0, pi): the orientation of the
+  // largest energy summed over the frequencies, refined by a parabola through
+  // the logarithms of it and its two neighbours (exact for energies Gaussian
+  // in angle).
+  vcPelBuffer<double> orientation;
+  // |sum_n E_n exp(2 i theta_n)| / sum_n E_n in [0, 1]: 1 for one direction,
+  // 0 for energy spread evenly over the directions.
+  vcPelBuffer<double> coherence;
+  // sqrt(sum_k E_k^2): the texture's local energy in the bank's band.
+  vcPelBuffer<double> energy;
+};
+
+class vcGaborBank;
+VEXFILT_API vcArchive& operator||(vcArchive& ar, vcGaborBank& bank);
+
+class VEXFILT_API vcGaborBank {
+ public:
+  // Bounds of a bank.
+  static constexpr long kMaxFrequencies = 16;
+  static constexpr long kMaxOrientations = 64;
+
+  // Empty: no filters (filters() is 0); every run throws Uninitialized.
+  vcGaborBank() = default;
+  // Frequencies in (0, 0.5] cycles per pixel, 1..kMaxOrientations
+  // orientations, bandwidth in octaves (> 0, <= 8), angular bandwidth in
+  // radians (0: 2 pi / orientations; else in (0, pi)).
+  vcGaborBank(const std::vector<double>& frequencies, long orientations, double bandwidth = 1.0,
+              double angularBandwidth = 0.0);
+  // Sigmas given, one (along, across) pair per frequency, each > 0 and <= 0.5.
+  vcGaborBank(const std::vector<double>& frequencies, long orientations, const std::vector<vcPair<double>>& sigmas);
+
+  bool operator==(const vcGaborBank& other) const;
+  bool operator!=(const vcGaborBank& other) const { return !(*this == other); }
+
+  long filters() const { return static_cast<long>(frequencies_.size()) * orientations_; }
+  long orientations() const { return orientations_; }
+  const std::vector<double>& frequencies() const { return frequencies_; }
+  // Filter k's parameters; k outside [0, filters()) throws BadCoord.
+  double frequency(long k) const;
+  vcRadian angle(long k) const;
+  vcPair<double> sigma(long k) const;
+  // The Gaussian's truncation of energy(), in standard deviations (>= 2,
+  // <= 8; default 4): beyond it, cells weigh less than exp(-s^2 / 2).
+  double support() const { return support_; }
+  void support(double value);
+  // Interpolation grid refinement of energy(): 1, 2, 4 or 8 (default 2).
+  long oversample() const { return oversample_; }
+  void oversample(long value);
+  // The largest spatial standard deviation of the filters' envelopes, in
+  // pixels: 1 / (2 pi sigma) over all sigmas.
+  double envelopeSigma() const;
+
+  // Filter k as the library's Gabor filter for spectra of padded size
+  // `size` (DC removal radius 1).
+  vcFrequencyFilterGabor filter(long k, const vcPair<long>& size) const;
+
+  // The spectrum the bank filters: the image's forward transform with the
+  // zero frequency cleared. T = unsigned char, unsigned short, double.
+  template <class T>
+  vcFrequencyBuffer spectrum(const vcPelBuffer_const<T>& image) const;
+
+  // Energies of all filters, every `step`-th pixel (step a power of two, 1 to
+  // 64): planes of ceil(w / step) x ceil(h / step), pixel (i, j) at image
+  // pixel (i * step, j * step). The fast path (see the top).
+  template <class T>
+  vcTextureStack energy(const vcPelBuffer_const<T>& image, long step = 1) const;
+  // One filter of a spectrum made by spectrum(): a job a host may run on its
+  // own thread. Writes ceil(w / step) x ceil(h / step) floats, rows `pitch`
+  // floats apart.
+  void energy(const vcFrequencyBuffer& spectrum, long k, long step, float* out, long pitch) const;
+  // Energies through the library's filter and banded inverse, full size.
+  template <class T>
+  vcTextureStack energyExact(const vcPelBuffer_const<T>& image) const;
+  void energyExact(const vcFrequencyBuffer& spectrum, long k, float* out, long pitch) const;
+
+  // Maps of a stack made by this bank (InvalidSize for another filter count).
+  vcTextureMaps maps(const vcTextureStack& stack) const;
+  // The orientation map of an image (maps(energy(image, step)).orientation).
+  template <class T>
+  vcPelBuffer<double> orientation(const vcPelBuffer_const<T>& image, long step = 1) const;
+
+ private:
+  void build(const std::vector<double>& frequencies, long orientations, const std::vector<vcPair<double>>& sigmas);
+  void requireBuilt() const;
+  void requireFilter(long k) const;
+
+  std::vector<double> frequencies_;
+  std::vector<vcPair<double>> sigmas_;  // one per frequency
+  long orientations_ = 0;
+  double support_ = 4.0;
+  long oversample_ = 2;
+
+  friend VEXFILT_API vcArchive& operator||(vcArchive& ar, vcGaborBank& bank);
+};
+
+// ---------------------------------------------------------------------------
+// The defect model
+//
+// Features: per pixel and filter, x_k = ln(e_k + floor_k), e_k the energy
+// averaged over a (2r + 1)^2 box (r = smoothing()), floor_k = 1e-3 times the
+// mean of e_k over the first training image. Training estimates the mean and
+// covariance of x over the training pixels (all pixels at least margin()
+// from the border, full resolution), and sets the threshold to the
+// (1 - falseAlarmRate) quantile of the training pixels' distances. A pixel's
+// distance is the Mahalanobis distance sqrt((x - mean)' C^-1 (x - mean));
+// pixels closer than margin() to the border get distance 0 and are never
+// defects. The distances use the covariance with its off-diagonal entries
+// scaled by 1 - shrinkage() (1: features taken as independent; helps when
+// the training images hold few independent samples of the texture). The
+// covariance gets a ridge of 1e-9 times its mean diagonal so
+// that it is always invertible.
+// ---------------------------------------------------------------------------
+
+class vcTextureModel;
+VEXFILT_API vcArchive& operator||(vcArchive& ar, vcTextureModel& model);
+
+class VEXFILT_API vcTextureModel {
+ public:
+  static constexpr long kMaxSmoothing = 256;
+  static constexpr long kMaxMargin = 1024;
+
+  // Empty: no bank; everything but assignment and loading throws Uninitialized.
+  vcTextureModel() = default;
+  // An untrained model. smoothing and margin < 0 take their defaults: r = 0
+  // (the energies are already averages over their envelopes; a box widens
+  // the halo around a flaw by its radius) and margin = ceil(3 s) + r,
+  // s = bank.envelopeSigma().
+  // falseAlarmRate in (0, 0.5].
+  // shrinkage in [0, 1] (default 0: the full covariance).
+  explicit vcTextureModel(const vcGaborBank& bank, double falseAlarmRate = 0.01, long smoothing = -1, long margin = -1,
+                          double shrinkage = 0.0);
+
+  bool operator==(const vcTextureModel& other) const;
+
+  const vcGaborBank& bank() const { return bank_; }
+  bool isTrained() const { return trained_; }
+  double falseAlarmRate() const { return falseAlarmRate_; }
+  long smoothing() const { return smoothing_; }
+  long margin() const { return margin_; }
+  double shrinkage() const { return shrinkage_; }
+  // The decision threshold on the distance; set by training, may be changed.
+  double threshold() const;
+  void threshold(double value);
+  // Mean (filters()) and covariance (filters()^2, row-major) of the features.
+  const std::vector<double>& mean() const { return mean_; }
+  const std::vector<double>& covariance() const { return covariance_; }
+
+  // Trains on defect-free images (each larger than 2 margin() + 1 both
+  // ways); replaces any earlier training. Throws InvalidArgument for an empty
+  // list, InvalidSize for an image too small for the margin.
+  template <class T>
+  void train(const std::vector<vcPelBuffer_const<T>>& images);
+  // Distance of every pixel from the model (image size; 0 in the margin).
+  template <class T>
+  vcPelBuffer<double> distance(const vcPelBuffer_const<T>& image) const;
+  // 1 where distance > threshold(), else 0.
+  template <class T>
+  vcPelBuffer<unsigned char> defects(const vcPelBuffer_const<T>& image) const;
+  // The same from a distance map.
+  vcPelBuffer<unsigned char> defects(const vcPelBuffer_const<double>& distances) const;
+
+ private:
+  void requireTrained() const;
+  void factor();  // cholesky_ from covariance_; false when not positive definite
+  // Features of an image: filters() planes of w x h.
+  template <class T>
+  vcTextureStack features(const vcPelBuffer_const<T>& image) const;
+  vcPelBuffer<double> distanceOf(const vcTextureStack& features) const;
+
+  vcGaborBank bank_;
+  bool hasBank_ = false;
+  bool trained_ = false;
+  double falseAlarmRate_ = 0.01;
+  long smoothing_ = 0;
+  long margin_ = 0;
+  double shrinkage_ = 0.0;
+  double threshold_ = 0.0;
+  std::vector<double> floor_;
+  std::vector<double> mean_;
+  std::vector<double> covariance_;
+  std::vector<double> cholesky_;  // lower factor of the ridged covariance (derived)
+
+  friend VEXFILT_API vcArchive& operator||(vcArchive& ar, vcTextureModel& model);
+};

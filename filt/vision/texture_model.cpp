@@ -1,0 +1,387 @@
+// The defect model: statistics of smoothed log energies of defect-free
+// texture, Mahalanobis distances, a threshold at a chosen false-alarm rate.
+
+#include <algorithm>
+#include <cmath>
+
+#include "filt/vision/texture.h"
+#include "vexsys/attention.h"
+
+namespace {
+
+using Defs = vcFrequencyDefs;
+
+void poll() {
+  vfThrowExceptionOnFailure(vsys_attention_check());
+}
+
+// Box average of radius r over a w x h plane, the box cut at the border
+// (the mean of the pixels it covers there). Running sums, in double.
+void boxSmooth(float* plane, long w, long h, long r) {
+  if (r <= 0) return;
+  std::vector<double> line(static_cast<std::size_t>(std::max(w, h)));
+  std::vector<double> prefix(static_cast<std::size_t>(std::max(w, h)) + 1);
+  const auto pass = [&](long count, long length, long stride, long across) {
+    for (long i = 0; i < count; ++i) {
+      float* p = plane + i * across;
+      prefix[0] = 0.0;
+      for (long t = 0; t < length; ++t)
+        prefix[static_cast<std::size_t>(t + 1)] = prefix[static_cast<std::size_t>(t)] + p[t * stride];
+      for (long t = 0; t < length; ++t) {
+        const long a = std::max(0L, t - r), b = std::min(length - 1, t + r);
+        line[static_cast<std::size_t>(t)] =
+            (prefix[static_cast<std::size_t>(b + 1)] - prefix[static_cast<std::size_t>(a)]) /
+            static_cast<double>(b - a + 1);
+      }
+      for (long t = 0; t < length; ++t) p[t * stride] = static_cast<float>(line[static_cast<std::size_t>(t)]);
+    }
+  };
+  pass(h, w, 1, w);  // rows
+  poll();
+  pass(w, h, w, 1);  // columns
+}
+
+// Lower Cholesky factor of an n x n symmetric matrix; false when it is not
+// positive definite.
+bool cholesky(const std::vector<double>& a, long n, std::vector<double>& l) {
+  l.assign(static_cast<std::size_t>(n * n), 0.0);
+  for (long i = 0; i < n; ++i)
+    for (long j = 0; j <= i; ++j) {
+      double s = a[static_cast<std::size_t>(i * n + j)];
+      for (long k = 0; k < j; ++k) s -= l[static_cast<std::size_t>(i * n + k)] * l[static_cast<std::size_t>(j * n + k)];
+      if (i == j) {
+        if (!(s > 0.0) || !std::isfinite(s)) return false;
+        l[static_cast<std::size_t>(i * n + i)] = std::sqrt(s);
+      } else {
+        l[static_cast<std::size_t>(i * n + j)] = s / l[static_cast<std::size_t>(j * n + j)];
+      }
+    }
+  return true;
+}
+
+// The covariance the distances use: shrunk toward its diagonal by `shrinkage`,
+// plus the ridge.
+std::vector<double> ridged(const std::vector<double>& cov, long n, double shrinkage) {
+  std::vector<double> a = cov;
+  for (long i = 0; i < n; ++i)
+    for (long j = 0; j < n; ++j)
+      if (i != j) a[static_cast<std::size_t>(i * n + j)] *= 1.0 - shrinkage;
+  double diagonal = 0.0;
+  for (long i = 0; i < n; ++i) diagonal += cov[static_cast<std::size_t>(i * n + i)];
+  const double ridge = 1e-9 * diagonal / static_cast<double>(n) + 1e-300;
+  for (long i = 0; i < n; ++i) a[static_cast<std::size_t>(i * n + i)] += ridge;
+  return a;
+}
+
+}  // namespace
+
+vcTextureModel::vcTextureModel(const vcGaborBank& bank, double falseAlarmRate, long smoothing, long margin,
+                               double shrinkage) {
+  if (bank.filters() == 0) throw Defs::Uninitialized("Gabor bank has no filters");
+  if (!(falseAlarmRate > 0.0 && falseAlarmRate <= 0.5))
+    throw Defs::InvalidArgument("False-alarm rate must be above 0 and at most 0.5.");
+  const double s = bank.envelopeSigma();
+  if (smoothing < 0) smoothing = 0;
+  if (margin < 0) margin = std::min(kMaxMargin, static_cast<long>(std::ceil(3.0 * s)) + smoothing);
+  if (smoothing > kMaxSmoothing) throw Defs::InvalidArgument("Smoothing radius must be at most 256.");
+  if (margin > kMaxMargin) throw Defs::InvalidArgument("Margin must be at most 1024.");
+  if (!(shrinkage >= 0.0 && shrinkage <= 1.0)) throw Defs::InvalidArgument("Shrinkage must be between 0 and 1.");
+  bank_ = bank;
+  hasBank_ = true;
+  falseAlarmRate_ = falseAlarmRate;
+  smoothing_ = smoothing;
+  margin_ = margin;
+  shrinkage_ = shrinkage;
+}
+
+bool vcTextureModel::operator==(const vcTextureModel& other) const {
+  return hasBank_ == other.hasBank_ && bank_ == other.bank_ && trained_ == other.trained_ &&
+         falseAlarmRate_ == other.falseAlarmRate_ && smoothing_ == other.smoothing_ && margin_ == other.margin_ &&
+         shrinkage_ == other.shrinkage_ && threshold_ == other.threshold_ && floor_ == other.floor_ &&
+         mean_ == other.mean_ && covariance_ == other.covariance_;
+}
+
+void vcTextureModel::requireTrained() const {
+  if (!hasBank_) throw Defs::Uninitialized("Texture model has no bank");
+  if (!trained_) throw Defs::Uninitialized("Texture model has not been trained");
+}
+
+double vcTextureModel::threshold() const {
+  requireTrained();
+  return threshold_;
+}
+
+void vcTextureModel::threshold(double value) {
+  requireTrained();
+  if (!(value >= 0.0) || !std::isfinite(value)) throw Defs::InvalidArgument("Threshold must be finite and >= 0.");
+  threshold_ = value;
+}
+
+template <class T>
+vcTextureStack vcTextureModel::features(const vcPelBuffer_const<T>& image) const {
+  vcTextureStack stack = bank_.energy(image, 1);
+  const long n = stack.filters, w = stack.width, h = stack.height;
+  for (long k = 0; k < n; ++k) {
+    float* p = stack.plane(k);
+    boxSmooth(p, w, h, smoothing_);
+    if (!floor_.empty()) {
+      const double fl = floor_[static_cast<std::size_t>(k)];
+      for (long i = 0; i < w * h; ++i) p[i] = static_cast<float>(std::log(static_cast<double>(p[i]) + fl));
+    }
+  }
+  return stack;
+}
+
+vcPelBuffer<double> vcTextureModel::distanceOf(const vcTextureStack& f) const {
+  const long n = f.filters, w = f.width, h = f.height;
+  vcPelBuffer<double> out(w, h);
+  const std::size_t planeSize = static_cast<std::size_t>(w * h);
+  std::vector<double> d(static_cast<std::size_t>(n));
+  for (long y = margin_; y < h - margin_; ++y) {
+    if ((y & 63) == 0) poll();
+    double* row = out.pointToOffset() + y * out.rep().rowStride();
+    for (long x = margin_; x < w - margin_; ++x) {
+      const std::size_t at = static_cast<std::size_t>(y * w + x);
+      double sum = 0.0;
+      // Forward substitution L z = x - mean; the distance is |z|.
+      for (long i = 0; i < n; ++i) {
+        double s = static_cast<double>(f.values[static_cast<std::size_t>(i) * planeSize + at]) -
+                   mean_[static_cast<std::size_t>(i)];
+        const double* li = cholesky_.data() + i * n;
+        for (long k = 0; k < i; ++k) s -= li[k] * d[static_cast<std::size_t>(k)];
+        d[static_cast<std::size_t>(i)] = s / li[i];
+        sum += d[static_cast<std::size_t>(i)] * d[static_cast<std::size_t>(i)];
+      }
+      row[x] = std::sqrt(sum);
+    }
+  }
+  return out;
+}
+
+template <class T>
+void vcTextureModel::train(const std::vector<vcPelBuffer_const<T>>& images) {
+  if (!hasBank_) throw Defs::Uninitialized("Texture model has no bank");
+  if (images.empty()) throw Defs::InvalidArgument("Training needs at least one image.");
+  for (const auto& image : images)
+    if (image.isBound() && (image.width() <= 2 * margin_ || image.height() <= 2 * margin_))
+      throw Defs::InvalidSize("Image is too small for the model's margin.");
+  const long n = bank_.filters();
+
+  // Work on a copy so that a failure leaves this model as it was.
+  vcTextureModel next = *this;
+  next.trained_ = false;
+  next.floor_.clear();
+  std::vector<double> shift(static_cast<std::size_t>(n), 0.0), s1(static_cast<std::size_t>(n), 0.0);
+  std::vector<double> s2(static_cast<std::size_t>(n * n), 0.0);
+  double count = 0.0;
+  std::vector<double> x(static_cast<std::size_t>(n));
+  for (std::size_t im = 0; im < images.size(); ++im) {
+    vcTextureStack f = next.features(images[im]);
+    const long w = f.width, h = f.height, m = margin_;
+    const std::size_t planeSize = static_cast<std::size_t>(w * h);
+    if (im == 0) {
+      // Floors from the first image's smoothed energies, then its features.
+      next.floor_.assign(static_cast<std::size_t>(n), 0.0);
+      for (long k = 0; k < n; ++k) {
+        double sum = 0.0;
+        for (long y = m; y < h - m; ++y)
+          for (long xx = m; xx < w - m; ++xx) sum += f.plane(k)[y * w + xx];
+        const double mean = sum / static_cast<double>((w - 2 * m) * (h - 2 * m));
+        next.floor_[static_cast<std::size_t>(k)] = 1e-3 * mean + 1e-30;
+        float* p = f.plane(k);
+        for (long i = 0; i < w * h; ++i)
+          p[i] = static_cast<float>(std::log(static_cast<double>(p[i]) + next.floor_[static_cast<std::size_t>(k)]));
+        double fs = 0.0;
+        for (long y = m; y < h - m; ++y)
+          for (long xx = m; xx < w - m; ++xx) fs += p[y * w + xx];
+        shift[static_cast<std::size_t>(k)] = fs / static_cast<double>((w - 2 * m) * (h - 2 * m));
+      }
+    }
+    for (long y = m; y < h - m; ++y) {
+      if ((y & 63) == 0) poll();
+      for (long xx = m; xx < w - m; ++xx) {
+        const std::size_t at = static_cast<std::size_t>(y * w + xx);
+        for (long i = 0; i < n; ++i)
+          x[static_cast<std::size_t>(i)] = static_cast<double>(f.values[static_cast<std::size_t>(i) * planeSize + at]) -
+                                           shift[static_cast<std::size_t>(i)];
+        for (long i = 0; i < n; ++i) {
+          const double xi = x[static_cast<std::size_t>(i)];
+          s1[static_cast<std::size_t>(i)] += xi;
+          double* r = s2.data() + i * n;
+          for (long j = 0; j <= i; ++j) r[j] += xi * x[static_cast<std::size_t>(j)];
+        }
+        count += 1.0;
+      }
+    }
+  }
+  next.mean_.assign(static_cast<std::size_t>(n), 0.0);
+  next.covariance_.assign(static_cast<std::size_t>(n * n), 0.0);
+  for (long i = 0; i < n; ++i)
+    next.mean_[static_cast<std::size_t>(i)] =
+        shift[static_cast<std::size_t>(i)] + s1[static_cast<std::size_t>(i)] / count;
+  for (long i = 0; i < n; ++i)
+    for (long j = 0; j <= i; ++j) {
+      const double c = s2[static_cast<std::size_t>(i * n + j)] / count -
+                       (s1[static_cast<std::size_t>(i)] / count) * (s1[static_cast<std::size_t>(j)] / count);
+      next.covariance_[static_cast<std::size_t>(i * n + j)] = c;
+      next.covariance_[static_cast<std::size_t>(j * n + i)] = c;
+    }
+  if (!cholesky(ridged(next.covariance_, n, shrinkage_), n, next.cholesky_))
+    throw Defs::InvalidArgument("Training images give a degenerate covariance.");
+
+  // The threshold: the (1 - rate) quantile of the training pixels' distances.
+  std::vector<float> distances;
+  for (const auto& image : images) {
+    const vcPelBuffer<double> d = next.distanceOf(next.features(image));
+    for (long y = margin_; y < d.height() - margin_; ++y) {
+      const double* row = d.pointToOffset() + y * d.rep().rowStride();
+      for (long xx = margin_; xx < d.width() - margin_; ++xx) distances.push_back(static_cast<float>(row[xx]));
+    }
+  }
+  const double q = 1.0 - falseAlarmRate_;
+  const std::size_t at = std::min(distances.size() - 1,
+                                  static_cast<std::size_t>(std::ceil(q * static_cast<double>(distances.size()))) - 1);
+  std::nth_element(distances.begin(), distances.begin() + static_cast<std::ptrdiff_t>(at), distances.end());
+  next.threshold_ = static_cast<double>(distances[at]);
+  next.trained_ = true;
+  *this = std::move(next);
+}
+
+template <class T>
+vcPelBuffer<double> vcTextureModel::distance(const vcPelBuffer_const<T>& image) const {
+  requireTrained();
+  return distanceOf(features(image));
+}
+
+template <class T>
+vcPelBuffer<unsigned char> vcTextureModel::defects(const vcPelBuffer_const<T>& image) const {
+  return defects(distance(image));
+}
+
+vcPelBuffer<unsigned char> vcTextureModel::defects(const vcPelBuffer_const<double>& distances) const {
+  requireTrained();
+  if (!distances.isBound()) throw Defs::UnboundWindow();
+  vcPelBuffer<unsigned char> out(distances.width(), distances.height());
+  for (long y = 0; y < distances.height(); ++y) {
+    const double* d = distances.pointToOffset() + y * distances.rep().rowStride();
+    unsigned char* o = out.pointToOffset() + y * out.rep().rowStride();
+    for (long x = 0; x < distances.width(); ++x) o[x] = d[x] > threshold_ ? 1 : 0;
+  }
+  return out;
+}
+
+#define VEXFILT_TEXTURE_MODEL_INSTANCES(T)                                                                 \
+  template VEXFILT_API void vcTextureModel::train<T>(const std::vector<vcPelBuffer_const<T>>&);            \
+  template VEXFILT_API vcPelBuffer<double> vcTextureModel::distance<T>(const vcPelBuffer_const<T>&) const; \
+  template VEXFILT_API vcPelBuffer<unsigned char> vcTextureModel::defects<T>(const vcPelBuffer_const<T>&) const;
+VEXFILT_TEXTURE_MODEL_INSTANCES(unsigned char)
+VEXFILT_TEXTURE_MODEL_INSTANCES(unsigned short)
+VEXFILT_TEXTURE_MODEL_INSTANCES(double)
+#undef VEXFILT_TEXTURE_MODEL_INSTANCES
+
+// ---------------------------------------------------------------------------
+// Archive records
+//
+// Bank: version byte 0, unsigned long M (1..16), M times (frequency, sigma
+// along, sigma across) doubles, orientations (long), support (double),
+// oversample (long).
+// Model: version byte 0, has-bank (bool); with a bank: the bank's record,
+// false-alarm rate (double), smoothing, margin (longs), shrinkage (double),
+// trained (bool); when
+// trained: unsigned long n (the bank's filter count), n floors, n means, n * n
+// covariance entries, threshold (doubles).
+// Loading checks every count and range before allocating for it, rejects a
+// record that cannot be right with vcArchive::BadData (UnknownVersion for a
+// version other than 0), and leaves the object as it was on failure.
+// ---------------------------------------------------------------------------
+
+vcArchive& operator||(vcArchive& ar, vcGaborBank& bank) {
+  unsigned char version = 0;
+  ar || version;
+  if (ar.isStoring()) {
+    unsigned long m = bank.frequencies_.size();
+    ar || m;
+    for (std::size_t i = 0; i < m; ++i) ar || bank.frequencies_[i] || bank.sigmas_[i].x || bank.sigmas_[i].y;
+    ar || bank.orientations_ || bank.support_ || bank.oversample_;
+    return ar;
+  }
+  if (version != 0) throw vcArchive::UnknownVersion(__FILE__, __LINE__);
+  unsigned long m = 0;
+  ar || m;
+  if (m < 1 || m > static_cast<unsigned long>(vcGaborBank::kMaxFrequencies))
+    throw vcArchive::BadData("Gabor bank record: frequency count out of range");
+  ar.requireReadable(3 * m, 8);
+  std::vector<double> frequencies(m);
+  std::vector<vcPair<double>> sigmas(m);
+  for (std::size_t i = 0; i < m; ++i) ar || frequencies[i] || sigmas[i].x || sigmas[i].y;
+  long orientations = 0, oversample = 0;
+  double support = 0.0;
+  ar || orientations || support || oversample;
+  try {
+    vcGaborBank loaded(frequencies, orientations, sigmas);
+    loaded.support(support);
+    loaded.oversample(oversample);
+    bank = std::move(loaded);
+  } catch (const vcFrequencyDefs::Errors&) {
+    throw vcArchive::BadData("Gabor bank record: parameter out of range");
+  }
+  return ar;
+}
+
+vcArchive& operator||(vcArchive& ar, vcTextureModel& model) {
+  unsigned char version = 0;
+  ar || version;
+  if (ar.isStoring()) {
+    ar || model.hasBank_;
+    if (!model.hasBank_) return ar;
+    ar || model.bank_ || model.falseAlarmRate_ || model.smoothing_ || model.margin_ || model.shrinkage_ ||
+        model.trained_;
+    if (!model.trained_) return ar;
+    unsigned long n = static_cast<unsigned long>(model.bank_.filters());
+    ar || n;
+    for (double& v : model.floor_) ar || v;
+    for (double& v : model.mean_) ar || v;
+    for (double& v : model.covariance_) ar || v;
+    ar || model.threshold_;
+    return ar;
+  }
+  if (version != 0) throw vcArchive::UnknownVersion(__FILE__, __LINE__);
+  vcTextureModel loaded;
+  ar || loaded.hasBank_;
+  if (loaded.hasBank_) {
+    ar || loaded.bank_ || loaded.falseAlarmRate_ || loaded.smoothing_ || loaded.margin_ || loaded.shrinkage_ ||
+        loaded.trained_;
+    if (!(loaded.falseAlarmRate_ > 0.0 && loaded.falseAlarmRate_ <= 0.5) || loaded.smoothing_ < 0 ||
+        loaded.smoothing_ > vcTextureModel::kMaxSmoothing || loaded.margin_ < 0 ||
+        loaded.margin_ > vcTextureModel::kMaxMargin || !(loaded.shrinkage_ >= 0.0 && loaded.shrinkage_ <= 1.0))
+      throw vcArchive::BadData("Texture model record: parameter out of range");
+    if (loaded.trained_) {
+      unsigned long n = 0;
+      ar || n;
+      if (n != static_cast<unsigned long>(loaded.bank_.filters()))
+        throw vcArchive::BadData("Texture model record: feature count does not match the bank");
+      ar.requireReadable(n * n + 2 * n + 1, 8);
+      loaded.floor_.resize(n);
+      loaded.mean_.resize(n);
+      loaded.covariance_.resize(n * n);
+      for (double& v : loaded.floor_) ar || v;
+      for (double& v : loaded.mean_) ar || v;
+      for (double& v : loaded.covariance_) ar || v;
+      ar || loaded.threshold_;
+      const long nl = static_cast<long>(n);
+      bool good = std::isfinite(loaded.threshold_) && loaded.threshold_ >= 0.0;
+      for (long i = 0; i < nl && good; ++i) {
+        good = loaded.floor_[static_cast<std::size_t>(i)] > 0.0 &&
+               std::isfinite(loaded.floor_[static_cast<std::size_t>(i)]) &&
+               std::isfinite(loaded.mean_[static_cast<std::size_t>(i)]);
+        for (long j = 0; j < nl && good; ++j)
+          good = loaded.covariance_[static_cast<std::size_t>(i * nl + j)] ==
+                 loaded.covariance_[static_cast<std::size_t>(j * nl + i)];
+      }
+      if (!good || !cholesky(ridged(loaded.covariance_, nl, loaded.shrinkage_), nl, loaded.cholesky_))
+        throw vcArchive::BadData("Texture model record: statistics that cannot be right");
+    }
+  }
+  model = std::move(loaded);
+  return ar;
+}

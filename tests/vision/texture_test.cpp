@@ -1,0 +1,383 @@
+// The Gabor bank, its maps and the defect model, checked on gratings with
+// known answers (energy a / 2 on a filter's centre, the filter that wins, the
+// orientation), against the library's exact banded path, and on pasted flaws.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <numbers>
+#include <utility>
+#include <vector>
+
+#include "filt/vision/texture.h"
+#include "vexsys/attention.h"
+
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+
+// a cos(2 pi f (x cos t + y sin t) + phase) + offset, plus uniform noise of
+// amplitude `noise` (deterministic).
+vcPelBuffer<double> grating(long w, long h, double f, double t, double a = 50.0, double noise = 0.0,
+                            std::uint32_t seed = 1, double offset = 100.0) {
+  vcPelBuffer<double> image(w, h);
+  std::uint32_t s = seed * 2654435761u + 12345u;
+  for (long y = 0; y < h; ++y)
+    for (long x = 0; x < w; ++x) {
+      s = s * 1664525u + 1013904223u;
+      const double u = static_cast<double>(s >> 8) / 16777216.0 - 0.5;
+      const double arg = 2.0 * kPi * f * (static_cast<double>(x) * std::cos(t) + static_cast<double>(y) * std::sin(t));
+      image.set(x, y, offset + a * std::cos(arg + 0.3) + 2.0 * noise * u);
+    }
+  return image;
+}
+
+double planeMean(const vcTextureStack& s, long k, long margin) {
+  double sum = 0.0;
+  long n = 0;
+  for (long y = margin; y < s.height - margin; ++y)
+    for (long x = margin; x < s.width - margin; ++x, ++n) sum += s.plane(k)[y * s.width + x];
+  return sum / static_cast<double>(n);
+}
+
+double angleError(double a, double b) {  // on [0, pi)
+  const double d = std::fabs(a - b);
+  return std::min(d, kPi - d);
+}
+
+}  // namespace
+
+// A grating whose wave vector lies on the grid and on a filter's centre has
+// energy a / 2 there (the one-sided response is the analytic signal), and
+// that filter wins among all.
+TEST(GaborBank, GratingOnAFilterCentreHasHalfItsAmplitude) {
+  // Both frequencies put the wave vectors at 0, 45, 90 and 135 degrees on
+  // the 128-point grid (16 cycles along an axis).
+  const vcGaborBank bank({1.0 / 8.0, std::sqrt(2.0) / 8.0}, 4);
+  const struct {
+    long k;
+    double f, t;
+  } cases[] = {
+      {0, 0.125, 0.0}, {2, 0.125, kPi / 2}, {5, std::sqrt(2.0) / 8.0, kPi / 4}, {7, std::sqrt(2.0) / 8.0, 3 * kPi / 4}};
+  for (const auto& c : cases) {
+    const auto image = grating(128, 128, c.f, c.t, 40.0);
+    for (const bool exact : {false, true}) {
+      const vcTextureStack s = exact ? bank.energyExact<double>(image) : bank.energy<double>(image);
+      ASSERT_EQ(s.filters, 8);
+      ASSERT_EQ(s.width, 128);
+      long best = 0;
+      for (long k = 0; k < s.filters; ++k)
+        if (planeMean(s, k, 0) > planeMean(s, best, 0)) best = k;
+      EXPECT_EQ(best, c.k) << "f " << c.f << " t " << c.t << " exact " << exact;
+      EXPECT_NEAR(planeMean(s, c.k, 0), 20.0, 0.2) << "exact " << exact;
+      // Flat: the envelope of a pure grating is constant.
+      const float* p = s.plane(c.k);
+      const auto [lo, hi] = std::minmax_element(p, p + s.width * s.height);
+      EXPECT_LT(*hi - *lo, 0.4f);
+    }
+  }
+}
+
+// The energy of the fast path against the library's full-size banded
+// inverse: read off exactly on coarse grids, interpolated on fine ones.
+TEST(GaborBank, FastEnergyMatchesTheExactBandedPath) {
+  const vcGaborBank bank({0.08, 0.3}, 8);
+  // A texture with energy everywhere: two gratings and noise, not periodic;
+  // padded to 256 x 128, so rows and columns scale differently.
+  vcPelBuffer<double> image(256, 120);
+  const auto g1 = grating(256, 120, 0.083, 0.4, 30.0, 40.0, 3);
+  const auto g2 = grating(256, 120, 0.27, 2.1, 20.0, 0.0, 4);
+  for (long y = 0; y < 120; ++y)
+    for (long x = 0; x < 256; ++x) image.set(x, y, g1.get(x, y) + g2.get(x, y));
+  const vcTextureStack exact = bank.energyExact<double>(image);
+  for (const long step : {1L, 2L, 4L, 8L}) {
+    const vcTextureStack fast = bank.energy<double>(image, step);
+    ASSERT_EQ(fast.width, (256 + step - 1) / step);
+    ASSERT_EQ(fast.height, (120 + step - 1) / step);
+    double worst = 0.0, largest = 0.0;
+    for (long k = 0; k < bank.filters(); ++k)
+      for (long j = 0; j < fast.height; ++j)
+        for (long i = 0; i < fast.width; ++i) {
+          const double e = exact.plane(k)[j * step * 256 + i * step];
+          worst = std::max(worst, std::fabs(fast.plane(k)[j * fast.width + i] - e));
+          largest = std::max(largest, e);
+        }
+    // Interpolated grids within 3e-3 of the largest energy; grids read off
+    // exactly within 1e-3 of it (float rounding and the Gaussian truncated
+    // at 4 sigmas here, at 4 sigmas and 2.5 % of the size by the filter).
+    EXPECT_LT(worst / largest, step >= 4 ? 1e-3 : 3e-3) << "step " << step;
+    std::printf("fast vs exact, step %ld: largest difference %.2e of the largest energy\n", step, worst / largest);
+  }
+}
+
+// Orientation of gratings at angles between the filters: the parabola through
+// the log energies finds them within a fraction of a degree; coherence well
+// above that of noise (below).
+TEST(GaborBank, OrientationOfGratingsBetweenTheFilters) {
+  const vcGaborBank bank({0.1, 0.2}, 8);
+  double worst = 0.0;
+  for (double deg = 0.0; deg < 180.0; deg += 7.0) {
+    const double t = deg * kPi / 180.0;
+    const auto image = grating(128, 128, 0.15, t, 40.0, 5.0, static_cast<std::uint32_t>(deg) + 1);
+    const vcTextureMaps maps = bank.maps(bank.energy<double>(image));
+    std::vector<double> errors;
+    for (long y = 24; y < 104; ++y)
+      for (long x = 24; x < 104; ++x) errors.push_back(angleError(maps.orientation.get(x, y), t));
+    std::nth_element(errors.begin(), errors.begin() + static_cast<long>(errors.size()) / 2, errors.end());
+    worst = std::max(worst, errors[errors.size() / 2]);
+    EXPECT_GT(maps.coherence.get(64, 64), 0.6) << deg;
+    EXPECT_GE(maps.orientation.get(64, 64), 0.0);
+    EXPECT_LT(maps.orientation.get(64, 64), kPi);
+  }
+  EXPECT_LT(worst * 180.0 / kPi, 1.0);
+}
+
+// Maps: isotropic noise has low coherence; the energy map is the root sum of
+// squares of the stack.
+TEST(GaborBank, MapsOfNoiseAndTheEnergyMap) {
+  const vcGaborBank bank({0.15}, 6);
+  const auto noise = grating(128, 128, 0.1, 0.0, 0.0, 60.0, 9);
+  const vcTextureStack s = bank.energy<double>(noise);
+  const vcTextureMaps maps = bank.maps(s);
+  double coherence = 0.0;
+  for (long y = 0; y < 128; ++y)
+    for (long x = 0; x < 128; ++x) coherence += maps.coherence.get(x, y);
+  EXPECT_LT(coherence / (128.0 * 128.0), 0.5);
+  double squares = 0.0;
+  for (long k = 0; k < 6; ++k) squares += std::pow(s.plane(k)[40 * 128 + 50], 2);
+  EXPECT_NEAR(maps.energy.get(50, 40), std::sqrt(squares), 1e-6 * std::sqrt(squares));
+  vcTextureStack wrong = s;
+  wrong.filters = 5;
+  EXPECT_THROW(bank.maps(wrong), vcFrequencyDefs::InvalidSize);
+}
+
+// Derived sigmas: with an angular bandwidth of one orientation step,
+// neighbouring filters cross at half their peak; the default is twice as wide.
+TEST(GaborBank, DerivedSigmasCrossAtHalfPeak) {
+  const double f = 0.2;
+  const vcGaborBank bank({f}, 8, 1.0, kPi / 8.0);
+  const vcPair<double> s = bank.sigma(0);
+  // Radially: the half-peak points are f * 2^(-1/2) .. f * 2^(1/2) apart by one octave.
+  const double lo = f - std::sqrt(2.0 * std::log(2.0)) * s.x, hi = f + std::sqrt(2.0 * std::log(2.0)) * s.x;
+  EXPECT_NEAR(hi / lo, 2.0, 1e-12);
+  EXPECT_NEAR((hi + lo) / 2.0, f, 1e-12);
+  // Across: at half the orientation step the Gaussian is at half peak.
+  const double across = f * std::tan(kPi / 16.0);
+  EXPECT_NEAR(std::exp(-across * across / (2.0 * s.y * s.y)), 0.5, 1e-12);
+  const vcPair<double> wide = vcGaborBank({f}, 8).sigma(0);
+  EXPECT_NEAR(std::exp(-f * f * std::pow(std::tan(kPi / 8.0), 2) / (2.0 * wide.y * wide.y)), 0.5, 1e-12);
+}
+
+TEST(GaborBank, BadParametersAndInputs) {
+  using IA = vcFrequencyDefs::InvalidArgument;
+  EXPECT_THROW(vcGaborBank({}, 4), IA);
+  EXPECT_THROW(vcGaborBank({0.6}, 4), IA);
+  EXPECT_THROW(vcGaborBank({0.0}, 4), IA);
+  EXPECT_THROW(vcGaborBank({0.1}, 0), IA);
+  EXPECT_THROW(vcGaborBank({0.1}, 65), IA);
+  EXPECT_THROW(vcGaborBank({0.1}, 4, -1.0), IA);
+  EXPECT_THROW(vcGaborBank({0.1}, 4, 1.0, 4.0), IA);
+  EXPECT_THROW(vcGaborBank({0.1}, 4, std::vector<vcPair<double>>{}), IA);
+  EXPECT_THROW(vcGaborBank({0.1}, 4, std::vector<vcPair<double>>{{0.0, 0.1}}), IA);
+  EXPECT_THROW(vcGaborBank(std::vector<double>(17, 0.1), 4), IA);
+  vcGaborBank bank({0.1}, 4);
+  EXPECT_THROW(bank.support(1.0), IA);
+  EXPECT_THROW(bank.oversample(3), IA);
+  EXPECT_THROW(bank.angle(4), vcFrequencyDefs::BadCoord);
+  const auto image = grating(64, 64, 0.1, 0.0);
+  EXPECT_THROW(bank.energy<double>(image, 3), IA);
+  EXPECT_THROW(bank.energy<double>(vcPelBuffer<double>()), vcFrequencyDefs::UnboundWindow);
+  EXPECT_THROW(bank.energy<unsigned char>(vcPelBuffer<unsigned char>(2049, 4)), vcFrequencyDefs::InvalidSize);
+  EXPECT_THROW(vcGaborBank().energy<double>(image), vcFrequencyDefs::Uninitialized);
+  const vcFrequencyBuffer spectrum = bank.spectrum<double>(image);
+  std::vector<float> out(64 * 64);
+  EXPECT_THROW(bank.energy(spectrum, 0, 1, out.data(), 63), vcFrequencyDefs::InvalidSize);
+  EXPECT_THROW(bank.energy(vcFrequencyBuffer(), 0, 1, out.data(), 64), vcFrequencyDefs::Uninitialized);
+  // Tiny and thin images run (the window is clipped to the array), and
+  // steps beyond the image give one sample.
+  for (const auto& [w, h] : {std::pair{1L, 1L}, {1L, 9L}, {7L, 1L}, {3L, 3L}, {2048L, 2L}})
+    for (const long step : {1L, 64L}) {
+      const auto tiny = grating(w, h, 0.2, 0.5);
+      const vcTextureStack s = bank.energy<double>(tiny, step);
+      EXPECT_EQ(s.width, (w + step - 1) / step);
+      EXPECT_EQ(s.height, (h + step - 1) / step);
+      EXPECT_EQ(bank.maps(s).orientation.width(), s.width);
+      EXPECT_EQ(bank.energyExact<double>(tiny).values.size(), static_cast<std::size_t>(4 * w * h));
+    }
+  EXPECT_THROW(vcTextureModel(bank, 0.0), IA);
+  EXPECT_THROW(vcTextureModel{vcGaborBank{}}, vcFrequencyDefs::Uninitialized);
+  const vcTextureModel model(bank);
+  EXPECT_THROW(model.distance<double>(image), vcFrequencyDefs::Uninitialized);
+  vcTextureModel small(bank, 0.01, 2, 40);
+  EXPECT_THROW(small.train(std::vector<vcPelBuffer_const<double>>{image}), vcFrequencyDefs::InvalidSize);
+  EXPECT_THROW(small.train(std::vector<vcPelBuffer_const<double>>{}), IA);
+}
+
+// Every poll of a bank run, a map and a training may abort it; the call
+// leaves by the poll's exception.
+TEST(GaborBank, AbortAndTimeOutAreHonoured) {
+  const vcGaborBank bank({0.1, 0.2}, 4);
+  const auto image = grating(128, 128, 0.15, 0.5, 40.0, 5.0);
+  const long before = vsys_attention_polls();
+  (void)bank.energy<double>(image);
+  const long polls = vsys_attention_polls() - before;
+  ASSERT_GT(polls, 8);
+  for (long n : {1L, polls / 2, polls}) {
+    vsys_fail_poll_after(n, VSYS_ABORTED);
+    EXPECT_THROW((void)bank.energy<double>(image), vcAbortRequested) << n;
+    vsys_fail_poll_after(0, VSYS_OK);
+  }
+  vsys_fail_poll_after(3, VSYS_TIMED_OUT);
+  EXPECT_THROW((void)bank.energyExact<double>(image), vcTimedOut);
+  vsys_fail_poll_after(0, VSYS_OK);
+  vcTextureModel model(bank, 0.01, 2, 12);
+  const long beforeTraining = vsys_attention_polls();
+  model.train(std::vector<vcPelBuffer_const<double>>{image});
+  const long trainingPolls = vsys_attention_polls() - beforeTraining;
+  const vcTextureModel trained = model;
+  vsys_fail_poll_after(trainingPolls - 1, VSYS_ABORTED);
+  EXPECT_THROW(model.train(std::vector<vcPelBuffer_const<double>>{grating(128, 128, 0.1, 0.0)}), vcAbortRequested);
+  vsys_fail_poll_after(0, VSYS_OK);
+  EXPECT_TRUE(model == trained);  // a failed training changes nothing
+}
+
+// ---------------------------------------------------------------------------
+// The defect model
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// A woven-looking texture: two crossed gratings and noise; with a square
+// patch where the weave turns by `turn` radians.
+vcPelBuffer<double> weave(long n, std::uint32_t seed, long patchX = -1, long patchY = -1, long patchSize = 0,
+                          double turn = 0.6) {
+  vcPelBuffer<double> image(n, n);
+  const auto a = grating(n, n, 0.12, 0.3, 30.0, 25.0, seed);
+  const auto b = grating(n, n, 0.12, 0.3 + kPi / 2, 30.0, 0.0, seed + 1);
+  const auto c = grating(n, n, 0.12, 0.3 + turn, 30.0, 25.0, seed + 2);
+  const auto d = grating(n, n, 0.12, 0.3 + turn + kPi / 2, 30.0, 0.0, seed + 3);
+  for (long y = 0; y < n; ++y)
+    for (long x = 0; x < n; ++x) {
+      const bool in = x >= patchX && x < patchX + patchSize && y >= patchY && y < patchY + patchSize;
+      image.set(x, y, in ? c.get(x, y) + d.get(x, y) - 100.0 : a.get(x, y) + b.get(x, y) - 100.0);
+    }
+  return image;
+}
+
+}  // namespace
+
+TEST(TextureModel, FindsAPastedFlawAtTheStatedFalseAlarmRate) {
+  const vcGaborBank bank({0.12, 0.24}, 8);
+  vcTextureModel model(bank, 0.01);
+  model.train(std::vector<vcPelBuffer_const<double>>{weave(256, 1), weave(256, 11)});
+  ASSERT_TRUE(model.isTrained());
+  const long m = model.margin();
+  ASSERT_LT(m, 40);
+
+  // On the training images, the rate holds by construction (quantile); on a
+  // fresh defect-free image it stays near it (neighbouring pixels share their
+  // smoothed energies, so two 256^2 images hold only a few hundred
+  // independent samples and the 99 % quantile is a rough estimate).
+  const auto rate = [&](const vcPelBuffer<unsigned char>& map, long x0, long y0, long x1, long y1, bool inside) {
+    long hits = 0, n = 0;
+    for (long y = m; y < 256 - m; ++y)
+      for (long x = m; x < 256 - m; ++x) {
+        const bool in = x >= x0 && x < x1 && y >= y0 && y < y1;
+        if (in != inside) continue;
+        ++n;
+        hits += map.get(x, y);
+      }
+    return static_cast<double>(hits) / static_cast<double>(n);
+  };
+  // (The quantile is over both images together.)
+  const double trained = rate(model.defects<double>(weave(256, 1)), 0, 0, 0, 0, false) +
+                         rate(model.defects<double>(weave(256, 11)), 0, 0, 0, 0, false);
+  EXPECT_LE(trained / 2.0, 0.0101);
+  const auto fresh = model.defects<double>(weave(256, 21));
+  EXPECT_LT(rate(fresh, 0, 0, 0, 0, false), 0.03);
+
+  // A 64-pixel square of turned weave: its interior (away from the blur of
+  // the envelopes and the smoothing box) is found, the rest stays quiet.
+  const auto flawed = model.defects<double>(weave(256, 31, 110, 90, 64));
+  const long grow = model.smoothing() + static_cast<long>(std::ceil(bank.envelopeSigma()));
+  const double found = rate(flawed, 110 + grow, 90 + grow, 174 - grow, 154 - grow, true);
+  const double falseAlarms = rate(flawed, 110 - grow, 90 - grow, 174 + grow, 154 + grow, false);
+  std::printf("pasted flaw: %.1f %% found, %.2f %% false alarms (%.2f %% on a fresh image)\n", 100.0 * found,
+              100.0 * falseAlarms, 100.0 * rate(fresh, 0, 0, 0, 0, false));
+  EXPECT_GT(found, 0.95);
+  EXPECT_LT(falseAlarms, 0.03);
+  // The margin is never flagged.
+  for (long x = 0; x < 256; ++x) EXPECT_EQ(flawed.get(x, 0), 0);
+}
+
+TEST(TextureModel, ArchiveRoundTripAndMalformedRecords) {
+  vcGaborBank bank({0.12, 0.24}, 4);
+  bank.support(3.0);
+  vcTextureModel model(bank, 0.02, 3, 16);
+  model.train(std::vector<vcPelBuffer_const<double>>{weave(128, 5)});
+
+  vcMemoryArchive out;
+  out || model;
+  const std::vector<unsigned char> bytes = out.bytes();
+  {
+    vcMemoryArchive in(bytes);
+    vcTextureModel loaded;
+    in || loaded;
+    EXPECT_TRUE(loaded == model);
+    EXPECT_EQ(in.position(), bytes.size());
+    // The loaded model gives the same distances.
+    const auto image = weave(128, 6, 40, 40, 30);
+    const auto a = model.distance<double>(image), b = loaded.distance<double>(image);
+    for (long y = 0; y < 128; y += 7)
+      for (long x = 0; x < 128; x += 5) EXPECT_EQ(a.get(x, y), b.get(x, y));
+  }
+  // Empty and untrained models round-trip too.
+  for (vcTextureModel original : {vcTextureModel(), vcTextureModel(bank)}) {
+    vcMemoryArchive o;
+    o || original;
+    vcMemoryArchive in(o.bytes());
+    vcTextureModel loaded(bank);
+    in || loaded;
+    EXPECT_TRUE(loaded == original);
+  }
+  // Every truncation fails cleanly and leaves the target as it was.
+  for (std::size_t n = 0; n < bytes.size(); n += 1 + n / 16) {
+    vcMemoryArchive in(std::vector<unsigned char>(bytes.begin(), bytes.begin() + static_cast<long>(n)));
+    vcTextureModel target;
+    EXPECT_THROW(in || target, vcException) << n;
+    EXPECT_TRUE(target == vcTextureModel());
+  }
+  // Patched fields: version, counts, ranges, a covariance that is not
+  // positive definite.
+  const auto patched = [&](std::size_t at, const void* value, std::size_t size) {
+    std::vector<unsigned char> b = bytes;
+    std::copy_n(static_cast<const unsigned char*>(value), size, b.begin() + static_cast<long>(at));
+    vcMemoryArchive in(b);
+    vcTextureModel target;
+    in || target;
+  };
+  const unsigned char v1 = 1;
+  EXPECT_THROW(patched(0, &v1, 1), vcArchive::UnknownVersion);
+  // Layout: version, has-bank, bank (version, M, 3M doubles, orientations,
+  // support, oversample), rate, smoothing, margin, trained, n, ...
+  const std::size_t bankAt = 2, mAt = bankAt + 1;
+  const unsigned long hugeM = 1ul << 40;
+  EXPECT_THROW(patched(mAt, &hugeM, 8), vcArchive::BadData);
+  const std::size_t orientAt = mAt + 8 + 3 * 2 * 8;
+  const long badOrient = 0;
+  EXPECT_THROW(patched(orientAt, &badOrient, 8), vcArchive::BadData);
+  const std::size_t rateAt = orientAt + 24;
+  const double badRate = 0.9;
+  EXPECT_THROW(patched(rateAt, &badRate, 8), vcArchive::BadData);
+  const std::size_t nAt = rateAt + 8 + 24 + 1;
+  const unsigned long hugeN = 1ul << 60;
+  EXPECT_THROW(patched(nAt, &hugeN, 8), vcArchive::BadData);
+  const unsigned long fewer = 7;  // the bank has 8 filters
+  EXPECT_THROW(patched(nAt, &fewer, 8), vcArchive::BadData);
+  const std::size_t covAt = nAt + 8 + 2 * 8 * 8;
+  const double negative = -1.0;
+  EXPECT_THROW(patched(covAt, &negative, 8), vcArchive::BadData);
+}
