@@ -331,6 +331,7 @@ TEST(FramePlan, RefusesWhatItCannotDoBeforeAllocating) {
   EXPECT_THROW(vcFramePlan(10, 10, g, vcEdgeMode::eZero, 1e-4, 48), vcFrequencyDefs::InvalidSize);
   EXPECT_THROW(vcFrameFilter::bandPass(-1.0, 0.0, 0.2), vcFrequencyDefs::InvalidArgument);
   EXPECT_THROW(vcFrameFilter::kernel(vcPelBuffer<double>(2049, 1)), vcFrequencyDefs::InvalidSize);
+  EXPECT_THROW(vcFramePlan(10, 10, vcFrameFilter::bandPass(0.05, 0.0, 0.2, 1500)), std::invalid_argument);
   // A response far too long for one buffer: the error names what the largest
   // tile reaches.
   try {
