@@ -196,8 +196,9 @@ class VEXFILT_API vcFramePlan {
   // ---- whole frames ----
   // Outputs must be unbound (a new image of the frame's size with the input's
   // offset and transform is made, and assigned only when the run completes)
-  // or bound with the frame's size (written tile by tile). Inputs must be
-  // bound with the frame's size. Throws UnboundWindow (no text), InvalidSize
+  // or bound with the frame's size (written tile by tile), sharing no pixels
+  // with the input or each other (std::invalid_argument, before writing).
+  // Inputs must be bound with the frame's size. Throws UnboundWindow (no text), InvalidSize
   // "Frame does not match the plan." (input) / "Output does not match the
   // plan." before writing, and the attention poll's exception: the run stops
   // before a tile; a bound output then holds the tiles of the jobs before it
