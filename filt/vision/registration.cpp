@@ -65,16 +65,6 @@ void vf_PrepareEdges(vcPelBuffer<double>& image, const vcPhaseCorrelationOptions
     }
 }
 
-// Sum of squares of the pixels.
-double vf_Energy(const vcPelBuffer_const<double>& image) {
-  double s = 0.0;
-  for (long y = 0; y < image.height(); ++y) {
-    const double* row = image.pointToOffset() + y * image.rep().rowStride();
-    for (long x = 0; x < image.width(); ++x) s += row[x] * row[x];
-  }
-  return s;
-}
-
 // Splits the transform Z of reference + i * moving (two real images) into
 // the two spectra: R(k) = (Z(k) + conj Z(-k)) / 2, M(k) = (Z(k) - conj
 // Z(-k)) / 2i.
@@ -195,12 +185,6 @@ vc_Coarse vf_CoarseStage(const vcPelBuffer_const<double>& reference, const vcPel
   vf_PrepareEdges(r, options, edges);
   vf_PrepareEdges(m, options, edges);
   vc_Coarse out;
-  // Both spectra come from one transform of r + i m, whose single-precision
-  // round-off leaks about 1e-7 of one image's spectrum into the other's. An
-  // image with no contrast, or with less than 1e-5 of the other's, would be
-  // measured on that leak alone: refuse it (confidence 0) instead.
-  const double er = vf_Energy(r), em = vf_Energy(m);
-  if (!(er > 0.0 && em > 0.0) || em < 1e-10 * er || er < 1e-10 * em) return out;
 
   // Two separate transforms: one transform of r + i m would share its
   // single-precision round-off between the two spectra, and that shared
