@@ -35,8 +35,9 @@
 //     the last answer.
 // Measured accuracy (bench/align_compare.py, docs/registration.md): on 512 x
 // 512 crops of photographs with noise of 5 grey levels and shifts up to a
-// quarter of the size, about 0.015 px RMS and below 0.05 px at worst;
-// exact shifts of clean synthetic images to a few thousandths of a pixel.
+// quarter of the size, 0.021 px RMS and 0.06 px at worst (scikit-image's
+// upsampled phase correlation 0.09 px RMS, OpenCV's 0.11); exact shifts of
+// clean synthetic images to a few thousandths of a pixel.
 //
 // Shifts past half the size: a circular correlation knows the shift only
 // modulo the size. By default the answer lies in (-size/2, size/2]; with
