@@ -156,13 +156,17 @@ vcPelBuffer<double> vf_BlockAverage(const vcPelBuffer_const<double>& image, long
   const long h = image.height() / f;
   vcPelBuffer<double> out(w, h);
   const double k = 1.0 / static_cast<double>(f * f);
-  for (long y = 0; y < h; ++y)
-    for (long x = 0; x < w; ++x) {
-      double s = 0.0;
-      for (long j = 0; j < f; ++j)
-        for (long i = 0; i < f; ++i) s += image.get(x * f + i, y * f + j);
-      out.set(x, y, s * k);
+  std::vector<double> acc(static_cast<std::size_t>(w));
+  for (long y = 0; y < h; ++y) {
+    std::fill(acc.begin(), acc.end(), 0.0);
+    for (long j = 0; j < f; ++j) {
+      const double* row = image.pointToOffset() + (y * f + j) * image.rep().rowStride();
+      for (long x = 0; x < w; ++x)
+        for (long i = 0; i < f; ++i) acc[static_cast<std::size_t>(x)] += row[x * f + i];
     }
+    double* dst = out.pointToOffset() + y * out.rep().rowStride();
+    for (long x = 0; x < w; ++x) dst[x] = acc[static_cast<std::size_t>(x)] * k;
+  }
   return out;
 }
 
