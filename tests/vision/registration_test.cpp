@@ -311,10 +311,10 @@ TEST(SimilarityRegistration, AnalyticWarps) {
                        Case{-5.0, 1.05, 10.0, 6.0}}) {
     const double angle = c.angleDeg * kPi / 180.0;
     const vcSimilarity r = plan.run(ref, render(256, 256, ws, c.dx, c.dy, angle, c.scale));
-    EXPECT_NEAR(r.angle * 180.0 / kPi, c.angleDeg, 0.1) << c.angleDeg;
-    EXPECT_NEAR(r.scale / c.scale, 1.0, 0.002) << c.angleDeg;
-    EXPECT_NEAR(r.dx, c.dx, 0.1) << c.angleDeg;
-    EXPECT_NEAR(r.dy, c.dy, 0.1) << c.angleDeg;
+    EXPECT_NEAR(r.angle * 180.0 / kPi, c.angleDeg, 0.03) << c.angleDeg;
+    EXPECT_NEAR(r.scale / c.scale, 1.0, 0.0005) << c.angleDeg;
+    EXPECT_NEAR(r.dx, c.dx, 0.05) << c.angleDeg;
+    EXPECT_NEAR(r.dy, c.dy, 0.05) << c.angleDeg;
   }
 }
 
