@@ -335,8 +335,14 @@ vcSimilarity vcSimilarityRegistration::runDouble(const vcPelBuffer_const<double>
   }
   // The translation of the carried-back image to whole pixels, then the
   // angle and scale from local shifts.
-  bestT = vf_FinalTranslation(reference, moving, options_, best, false);
-  vf_BlockRefinement(reference, moving, options_, best);
+  // The fit is linear in what is left, so a large remainder takes a second
+  // (rarely a third) round.
+  for (int round = 0; round < 3; ++round) {
+    bestT = vf_FinalTranslation(reference, moving, options_, best, false);
+    const vc_Similarity before = best;
+    if (!vf_BlockRefinement(reference, moving, options_, best)) break;
+    if (std::abs(best.angle - before.angle) < 1e-4 && std::abs(best.scale / before.scale - 1.0) < 1e-4) break;
+  }
   bestT = vf_FinalTranslation(reference, moving, options_, best, true);
   out.angle = vf_WrapAngle(best.angle);
   out.scale = best.scale;
