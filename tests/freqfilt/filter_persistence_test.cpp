@@ -137,26 +137,6 @@ TEST(FilterPersistence, LoadedCountShorterOrLongerThanTheSupports) {
   EXPECT_TRUE(static_cast<const vcFrequencyFilterBandPass&>(b) == kBandPass);
 }
 
-// The Gabor angle is stored as its double; within one archive pass an object is written
-// once (storeObject records are self-contained by design, so the class's own step is
-// used here).
-TEST(FilterPersistence, GaborAngleAndOneWritePerPass) {
-  const Bytes bytes = vftest::recordOf(kGabor);
-  double angle = 0;
-  std::memcpy(&angle, bytes.data() + kGaborAngle, sizeof angle);
-  EXPECT_EQ(angle, std::numbers::pi / 6);
-  Open<vcFrequencyFilterGabor> loaded;
-  vftest::loadInto(loaded, bytes);
-  EXPECT_EQ(loaded.angle().value(), std::numbers::pi / 6);
-
-  Open<vcFrequencyFilterGaborReject> f(kGaborReject);
-  vcMemoryArchive ar;
-  f.dispatchSerialize(ar);
-  const std::size_t once = ar.bytes().size();
-  f.dispatchSerialize(ar);
-  EXPECT_EQ(ar.bytes().size(), once);
-}
-
 TEST(FilterPersistence, RegistrationOrder) {
   const std::vector<std::string> expected = {
       "vcFrequencyDefs::InvalidArgument", "vcFrequencyDefs::Uninitialized", "vcFrequencyDefs::InvalidSize",
