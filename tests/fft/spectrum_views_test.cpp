@@ -16,7 +16,6 @@ using Defs = vcFrequencyDefs;
 using ImageOf = vcPelBuffer<double> (vcFrequencyBuffer::*)(bool) const;
 constexpr double kPi = std::numbers::pi;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // The values twice, as the two rows of a window whose row stride exceeds its
 // width; the parent's other pixels hold a large marker that changes every

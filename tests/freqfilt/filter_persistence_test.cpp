@@ -30,10 +30,10 @@ vcFrequencyFilterImage imageFilter() {
 }
 
 // Offsets in the coefficient filters' records: the supports, the band filters' size
-// pair after three doubles, the Gabor angle and sigma pair; the float array record
+// pair after three doubles, the Gabor sigma pair; the float array record
 // (version, count, floats) closes every record.
 constexpr std::size_t kSupportWidth = kItems, kSupportHeight = kItems + 8, kBandSize = kItems + 40;
-constexpr std::size_t kGaborAngle = kItems + 16, kGaborSigma = kItems + 32;
+constexpr std::size_t kGaborSigma = kItems + 32;
 std::size_t countOffset(const Bytes& bytes, long floats) {
   return bytes.size() - 4 * static_cast<std::size_t>(floats) - 8;
 }
@@ -135,6 +135,7 @@ TEST(FilterPersistence, LoadedCountShorterOrLongerThanTheSupports) {
     EXPECT_EQ(b.coefficients()[i], stored.coefficients()[i]) << i;
   }
   EXPECT_TRUE(static_cast<const vcFrequencyFilterBandPass&>(b) == kBandPass);
+  EXPECT_FALSE(static_cast<const vcFrequencyFilterBandPass&>(a) == kBandPass);  // same parameters, other profile
 }
 
 TEST(FilterPersistence, RegistrationOrder) {
