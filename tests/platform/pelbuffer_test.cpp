@@ -26,28 +26,6 @@ std::vector<T> snapshot(const vcPelBuffer_const<T>& img) {
   return v;
 }
 
-TEST(PelBufferTest, HandlesSharePixelsAndKeepThemAlive) {
-  Img8 survivor;
-  EXPECT_FALSE(survivor.isBound());
-  {
-    Img8 first(7, 5);
-    EXPECT_EQ(snapshot<unsigned char>(first), std::vector<unsigned char>(35, 0));  // new images are zeroed
-    Img8 copy(first);
-    copy.set(3, 2, 42);
-    EXPECT_EQ(first.get(3, 2), 42);
-    copy.offset(4, -1);  // each handle has its own offset
-    EXPECT_EQ(first.offset(), vcPair<long>(0, 0));
-    survivor = first;
-  }
-  // The handles that made the pixels are gone; the store must still be there (the
-  // sanitizer build turns a premature release into a failure here).
-  EXPECT_EQ(survivor.get(3, 2), 42);
-  Img8 other(2, 2);  // assigning another image drops the old store and shares the new one
-  survivor = other;
-  other.set(1, 1, 5);
-  EXPECT_EQ(survivor.get(1, 1), 5);
-}
-
 template <class T>
 void checkLayout(long width, long alignment, long stride) {
   SCOPED_TRACE(testing::Message() << width << " x " << sizeof(T) << " bytes, alignment " << alignment);

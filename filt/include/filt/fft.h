@@ -407,8 +407,10 @@ VEXFILT_API void vfForwardFFT(const vcFrequencyBuffer& source, vcFrequencyBuffer
 // empty when the buffer's image size is 0 or less) with the buffer's offset
 // and client transform: a forward transform followed by an inverse gives back
 // the image and its offset. An unbound output image is assigned a new image;
-// a bound one keeps its own size, offset and transform and receives the
-// pixels at the positions it shares with the result (vfPelCopy).
+// a bound one keeps its own size and offset and receives the pixels at the
+// positions it shares with the result (vfPelCopy). It keeps its own
+// transform too, except for the double pair, whose two images take the
+// buffer's transform once every poll has passed.
 //
 // Pixels, with m = |element| and k = 1/(width*height) (k passed to the pixel
 // loops as a float): 8/16-bit round(m*k) saturated at 255/65535, or with
@@ -428,8 +430,9 @@ VEXFILT_API void vfInverseFFT(vcFrequencyBuffer& source, vcFrequencyBuffer& resu
 VEXFILT_API void vfInverseFFT(const vcFrequencyBuffer& source, vcFrequencyBuffer& result);
 
 // Real and imaginary parts of the result times k, as double images (the
-// whole complex result, e.g. the signed output of a symmetric filter). The
-// const form never works in place.
+// whole complex result, e.g. the signed output of a symmetric filter); both
+// images, bound or not, take the buffer's transform. The const form never
+// works in place.
 VEXFILT_API void vfInverseFFT(vcFrequencyBuffer& source, vcPelBuffer<double>& real, vcPelBuffer<double>& imaginary,
                               bool inPlace);
 VEXFILT_API void vfInverseFFT(const vcFrequencyBuffer& source, vcPelBuffer<double>& real,
