@@ -60,9 +60,7 @@ vcArchive& operator||(vcArchive& ar, vcFrequencyBuffer& b) {
   std::vector<float> storage;
   float* data = nullptr;
   if (hasData) {
-    storage.assign(count + kFloatAlignmentSlack, 0.0f);
-    data = vf_FirstAligned(storage);
-    ar.exchangeFloats(data, count);
+    data = vf_LoadAlignedFloats(ar, storage, count, count);
   }
 
   b.width_ = width;

@@ -29,3 +29,10 @@ float* vf_FirstAligned(std::vector<float>& storage) {
   const auto address = reinterpret_cast<std::uintptr_t>(storage.data());
   return reinterpret_cast<float*>((address + 15) & ~std::uintptr_t{15});
 }
+
+float* vf_LoadAlignedFloats(vcArchive& ar, std::vector<float>& storage, std::size_t n, unsigned long count) {
+  storage.assign(n + kFloatAlignmentSlack, 0.0f);
+  float* data = vf_FirstAligned(storage);
+  ar.exchangeFloats(data, count);
+  return data;
+}

@@ -26,3 +26,7 @@ void vf_LoadFloatArray(vcArchive& ar, std::vector<float>& values);
 // that many floats beyond the array. No loop reads past its array's end.
 inline constexpr std::size_t kFloatAlignmentSlack = 3;
 float* vf_FirstAligned(std::vector<float>& storage);
+
+// Loads the `count` floats a record head announced into a fresh aligned array
+// of n >= count floats (the rest 0) held by `storage`; returns its start.
+float* vf_LoadAlignedFloats(vcArchive& ar, std::vector<float>& storage, std::size_t n, unsigned long count);

@@ -313,9 +313,7 @@ struct vc_CoefficientFilter {
     std::vector<float> storage;
     float* data = nullptr;
     if (hasCoefficients) {
-      storage.assign(n + kFloatAlignmentSlack, 0.0f);
-      data = vf_FirstAligned(storage);
-      ar.exchangeFloats(data, count);
+      data = vf_LoadAlignedFloats(ar, storage, n, count);
     } else {
       std::vector<float> ignored(count);
       ar.exchangeFloats(ignored.data(), count);
