@@ -7,17 +7,8 @@
 #include <cstdint>
 
 #include "fft/float_array.h"
+#include "fft/sizes.h"
 #include "filt/fft.h"
-
-namespace {
-
-constexpr long kMaxSize = 2048;
-
-bool isSupportedSize(long v) {
-  return v >= 1 && v <= kMaxSize && (v & (v - 1)) == 0;
-}
-
-}  // namespace
 
 vcArchive& operator||(vcArchive& ar, vcFrequencyBuffer& b) {
   unsigned char version = 1;
@@ -55,7 +46,7 @@ vcArchive& operator||(vcArchive& ar, vcFrequencyBuffer& b) {
 
   const unsigned long count = vf_LoadFloatArrayHead(ar);
   if (hasData) {
-    if (!isSupportedSize(width) || !isSupportedSize(height))
+    if (!vf_IsTransformSize(width) || !vf_IsTransformSize(height))
       throw vcArchive::BadData("Frequency buffer record: width and height must be powers of 2 from 1 to 2048");
     if (imageWidth > width || imageHeight > height)
       throw vcArchive::BadData("Frequency buffer record: image size exceeds the padded size");
@@ -69,10 +60,7 @@ vcArchive& operator||(vcArchive& ar, vcFrequencyBuffer& b) {
   std::vector<float> storage;
   float* data = nullptr;
   if (hasData) {
-    storage.assign(count + 7, 0.0f);
-    const auto address = reinterpret_cast<std::uintptr_t>(storage.data());
-    data = reinterpret_cast<float*>((address + 15) & ~std::uintptr_t{15});
-    ar.exchangeFloats(data, count);
+    data = vf_LoadAlignedFloats(ar, storage, count, count);
   }
 
   b.width_ = width;

@@ -3,29 +3,18 @@
 #include <cstdint>
 #include <cstring>
 
+#include "fft/float_array.h"
 #include "fft/messages.h"
+#include "fft/sizes.h"
 #include "fft/zero_pad.h"
 #include "filt/fft.h"
 
 namespace {
 
-constexpr long kMaxSize = 2048;
-// Spare floats behind the array, room to move its start to a 16-byte boundary.
-constexpr std::size_t kSpareFloats = 7;
-
 long paddedSize(long n) {
   long p = 1;
   while (p < n) p <<= 1;
   return p;
-}
-
-bool isPowerOfTwo(long v) {
-  return v > 0 && (v & (v - 1)) == 0;
-}
-
-float* firstAligned(std::vector<float>& storage) {
-  const auto address = reinterpret_cast<std::uintptr_t>(storage.data());
-  return reinterpret_cast<float*>((address + 15) & ~std::uintptr_t{15});
 }
 
 std::size_t floatCount(long width, long height) {
@@ -75,8 +64,8 @@ vcFrequencyBuffer::vcFrequencyBuffer(const vcFrequencyBuffer& source, long width
   if (source.data_ == nullptr) throw vcFrequencyDefs::Uninitialized(vf_msg::kBufferUninitialized);
   if (width > source.width_) throw vcFrequencyDefs::InvalidSize(vf_msg::kCopiedWidthLarge);
   if (height > source.height_) throw vcFrequencyDefs::InvalidSize(vf_msg::kCopiedHeightLarge);
-  if (!isPowerOfTwo(width)) throw vcFrequencyDefs::InvalidSize(vf_msg::kUnsupportedWidth);
-  if (!isPowerOfTwo(height)) throw vcFrequencyDefs::InvalidSize(vf_msg::kUnsupportedHeight);
+  if (!vf_IsPowerOfTwo(width)) throw vcFrequencyDefs::InvalidSize(vf_msg::kUnsupportedWidth);
+  if (!vf_IsPowerOfTwo(height)) throw vcFrequencyDefs::InvalidSize(vf_msg::kUnsupportedHeight);
 
   setAndAllocate(width, height);
   inverseComputed_ = source.inverseComputed_;
@@ -228,7 +217,7 @@ void vcFrequencyBuffer::putImaginary(long x, long y, double value, bool centered
 }
 
 void vcFrequencyBuffer::setAndAllocate(long width, long height) {
-  if (width > kMaxSize || height > kMaxSize) throw vcFrequencyDefs::InvalidSize(vf_msg::kSizeLimit);
+  if (width > kVfMaxSize || height > kVfMaxSize) throw vcFrequencyDefs::InvalidSize(vf_msg::kSizeLimit);
   imageWidth_ = width;
   imageHeight_ = height;
   const long w = paddedSize(width), h = paddedSize(height);
@@ -241,6 +230,6 @@ void vcFrequencyBuffer::setAndAllocate(long width, long height) {
 }
 
 void vcFrequencyBuffer::allocate() {
-  storage_.resize(floatCount(width_, height_) + kSpareFloats);
-  data_ = firstAligned(storage_);
+  storage_.resize(floatCount(width_, height_) + kFloatAlignmentSlack);
+  data_ = vf_FirstAligned(storage_);
 }

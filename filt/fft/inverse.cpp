@@ -40,9 +40,9 @@ void markInverse(vcFrequencyBuffer& b) {
 // otherwise a transformed copy of the array that lives as long as this
 // object. The copy is a bare array, written once by the copy itself rather
 // than zero-filled first.
-class Working {
+class SpatialResult {
  public:
-  Working(vcFrequencyBuffer& source, bool inPlace) : buffer_(source) {
+  SpatialResult(vcFrequencyBuffer& source, bool inPlace) : buffer_(source) {
     requireData(source);
     data_ = Access::data(source);
     if (source.inverseComputed()) return;
@@ -124,18 +124,18 @@ void writeMagnitudes(const vcFrequencyBuffer& b, const float* data, vcPelBuffer<
 template <class T>
 void inverseWithAngle(vcFrequencyBuffer& source, vcPelBuffer<T>& image, vcPelBuffer<double>* angle, bool stretch,
                       bool inPlace) {
-  Working work(source, inPlace);
-  const vcFrequencyBuffer& b = work.buffer();
+  SpatialResult spatial(source, inPlace);
+  const vcFrequencyBuffer& b = spatial.buffer();
   OutputImage<T> out(image, b);
   vfThrowExceptionOnFailure(vsys_attention_check());
-  writeMagnitudes(b, work.data(), out.receiving(), stretch);
+  writeMagnitudes(b, spatial.data(), out.receiving(), stretch);
   if (angle == nullptr) {
     out.finish(b);
     return;
   }
   // Both outputs are shifted (the last polls) before either bound caller
   // image is written: an abort leaves bound caller images untouched.
-  OutputImage<double> side = vf_inverse::angleImage(b, work.data(), *angle);
+  OutputImage<double> side = vf_inverse::angleImage(b, spatial.data(), *angle);
   out.shift(b);
   side.commit();
   out.commit();
@@ -145,12 +145,12 @@ void inverseWithAngle(vcFrequencyBuffer& source, vcPelBuffer<T>& image, vcPelBuf
 template <class T>
 void inverseWithQuadrant(vcFrequencyBuffer& source, vcPelBuffer<T>& image, vcPelBuffer<unsigned char>& quadrant,
                          bool stretch, bool inPlace) {
-  Working work(source, inPlace);
-  const vcFrequencyBuffer& b = work.buffer();
+  SpatialResult spatial(source, inPlace);
+  const vcFrequencyBuffer& b = spatial.buffer();
   OutputImage<T> out(image, b);
   vfThrowExceptionOnFailure(vsys_attention_check());
-  writeMagnitudes(b, work.data(), out.receiving(), stretch);
-  OutputImage<unsigned char> side = vf_inverse::quadrantImage(b, work.data(), quadrant);
+  writeMagnitudes(b, spatial.data(), out.receiving(), stretch);
+  OutputImage<unsigned char> side = vf_inverse::quadrantImage(b, spatial.data(), quadrant);
   out.shift(b);  // as above: every poll before any bound caller image is written
   side.commit();
   out.commit();
@@ -185,14 +185,14 @@ void vfInverseFFT(const vcFrequencyBuffer& source, vcFrequencyBuffer& result) {
 // ---- buffer to a pair of double images ----
 
 void vfInverseFFT(vcFrequencyBuffer& source, vcPelBuffer<double>& real, vcPelBuffer<double>& imaginary, bool inPlace) {
-  Working work(source, inPlace);
-  const vcFrequencyBuffer& b = work.buffer();
+  SpatialResult spatial(source, inPlace);
+  const vcFrequencyBuffer& b = spatial.buffer();
   OutputImage<double> re(real, b), im(imaginary, b);
   vfThrowExceptionOnFailure(vsys_attention_check());
   const double k = vf_inverse::scaleFactor(b);
   vcPelBuffer<double>& ri = re.receiving();
   vcPelBuffer<double>& ii = im.receiving();
-  const float* data = work.data();
+  const float* data = spatial.data();
   for (long y = 0; y < ri.height(); ++y) {
     const float* e = data + 2 * b.width() * y;
     double* rr = ri.pointToOffset() + y * ri.rep().rowStride();
@@ -242,15 +242,15 @@ void vf_InverseFFT(vcFrequencyBuffer& b, vcPelBuffer<double>& image, vcPelBuffer
 // Double magnitudes and quadrant codes in one pass.
 void vf_InverseFFT(vcFrequencyBuffer& source, vcPelBuffer<double>& image, vcPelBuffer<unsigned char>& quadrant, bool,
                    bool inPlace) {
-  Working work(source, inPlace);
-  const vcFrequencyBuffer& b = work.buffer();
+  SpatialResult spatial(source, inPlace);
+  const vcFrequencyBuffer& b = spatial.buffer();
   OutputImage<double> out(image, b);
   OutputImage<unsigned char> quad(quadrant, b);
   vfThrowExceptionOnFailure(vsys_attention_check());
   long rows = out.receiving().height();
   unsigned short scratch = 0;
   if (rows > 0 && out.receiving().width() > 0)
-    vf_InverseFFTInline14(work.data(), out.receiving().pointToOffset(), quad.receiving().pointToOffset(),
+    vf_InverseFFTInline14(spatial.data(), out.receiving().pointToOffset(), quad.receiving().pointToOffset(),
                           static_cast<float>(vf_inverse::scaleFactor(b)), &scratch, b.width(), out.receiving().width(),
                           vf_inverse::pitchBytes(out.receiving()), vf_inverse::pitchBytes(quad.receiving()), &rows);
   quad.shift(b);  // every poll before any bound caller image is written

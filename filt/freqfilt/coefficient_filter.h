@@ -1,9 +1,12 @@
-// The shared pattern of the four parametric filters (band-pass, band-reject,
-// Gabor, Gabor-reject): building, copying, comparing, property access, the
-// apply prologue and the archive items. Each filter class supplies only what
-// differs -- its parameters (a Params struct), their validation, the support
-// sizes, the fill of the coefficients and the order of its archive items --
-// through a small traits class, and forwards its members here. Not installed.
+// What the four coefficient filters (band-pass, band-reject, Gabor,
+// Gabor-reject) share, written once: the policy of a pass or reject filter
+// (the response or one minus it, what happens outside the support and to the
+// DC square), and the pattern of building, copying, comparing, property
+// access, the apply prologue and the archive items. A filter class supplies
+// only what differs -- its parameters (a Params struct), their validation,
+// the support sizes, the response at one coefficient and the scan geometry
+// of apply -- through a Traits class, and its members forward here. Not
+// installed.
 #pragma once
 
 #include <algorithm>
@@ -15,7 +18,15 @@
 #include "fft/buffer_access.h"
 #include "fft/float_array.h"
 #include "fft/messages.h"
+#include "fft/record_level.h"
+#include "fft/sizes.h"
 #include "filt/freqfilt.h"
+
+// Which side of its response a coefficient filter keeps. A pass filter
+// multiplies by the response, zeroes what lies outside its support and
+// removes the DC square after its pass; a reject filter multiplies by one
+// minus the response, keeps what lies outside and protects the DC square.
+enum class vc_FilterSense { pass, reject };
 
 namespace vf_filter {
 
@@ -57,16 +68,8 @@ inline long oddSupport(double v) {
   return n % 2 == 0 ? n + 1 : n;
 }
 
-// The power-of-two test of the validation: doubling a counter from 1 while it
-// is below the value, then equality (so 1 passes, 0 and negatives fail).
-inline bool isPowerOfTwo(long v) {
-  long p = 1;
-  while (p < v && p <= std::numeric_limits<long>::max() / 2) p *= 2;
-  return p == v;
-}
-
 inline void requireSize(const vcPair<long>& size) {
-  if (!isPowerOfTwo(size.x) || !isPowerOfTwo(size.y)) throw vcFrequencyDefs::InvalidSize(vf_msg::kPowerOfTwo);
+  if (!vf_IsPowerOfTwo(size.x) || !vf_IsPowerOfTwo(size.y)) throw vcFrequencyDefs::InvalidSize(vf_msg::kPowerOfTwo);
 }
 
 // Nested pair records: version byte 0, then x and y.
@@ -78,22 +81,72 @@ void serializePair(vcArchive& ar, vcPair<T>& p) {
   ar || p.x || p.y;
 }
 
-// Points `data` at the first 16-byte aligned float of `storage`.
-inline float* alignedStart(std::vector<float>& storage) {
-  const auto address = reinterpret_cast<std::uintptr_t>(storage.data());
-  return reinterpret_cast<float*>((address + 15) & ~std::uintptr_t{15});
+// The coefficient a filter of `sense` stores for a response v of its pass
+// form: v itself, or 1 - v, in double, rounded once.
+inline float coefficient(vc_FilterSense sense, double v) {
+  return static_cast<float>(sense == vc_FilterSense::pass ? v : 1.0 - v);
 }
+
+// Elements [xa, xb) of a row (interleaved floats) that lie outside the
+// support: a pass filter zeroes them, a reject filter keeps them (copies them
+// when the target row is another).
+inline void outsideSupport(vc_FilterSense sense, const float* source, float* target, long xa, long xb) {
+  if (xa >= xb) return;
+  if (sense == vc_FilterSense::pass)
+    std::fill(target + 2 * xa, target + 2 * xb, 0.0f);
+  else if (target != source)
+    std::copy(source + 2 * xa, source + 2 * xb, target + 2 * xa);
+}
+
+// The square of (2r - 1) x (2r - 1) elements around the zero frequency
+// (r = the DC radius, 0: none), reached through the buffer's checked centered
+// access, so a square leaving the buffer throws BadCoord. A reject filter
+// reads it from the source when constructed (before its pass writes anything)
+// and gives it back in finish(); a pass filter zeroes it in finish().
+class DcSquare {
+ public:
+  DcSquare(vc_FilterSense sense, long r, const vcFrequencyBuffer& source) : sense_(sense), r_(r) {
+    if (sense_ == vc_FilterSense::reject) visit([&](long x, long y) { kept_.push_back(source.get(x, y, true)); });
+  }
+
+  void finish(vcFrequencyBuffer& target) const {
+    if (sense_ == vc_FilterSense::pass) {
+      visit([&](long x, long y) {
+        target.putReal(x, y, 0.0, true);
+        target.putImaginary(x, y, 0.0, true);
+      });
+    } else {
+      auto value = kept_.begin();
+      visit([&](long x, long y) { target.put(x, y, *value++, true); });
+    }
+  }
+
+ private:
+  template <class Visit>
+  void visit(Visit v) const {
+    for (long y = -(r_ - 1); y <= r_ - 1; ++y)
+      for (long x = -(r_ - 1); x <= r_ - 1; ++x) v(x, y);
+  }
+
+  vc_FilterSense sense_;
+  long r_;
+  std::vector<vcPair<double>> kept_;
+};
 
 }  // namespace vf_filter
 
 // Traits expected of a filter class F (as F::Traits):
-//   static void validate(const Params&);                    // throws the first failure
-//   static void supports(const Params&, long& sw, long& sh); // the support sizes
-//   static void fill(const Params&, long sw, long sh, float* coefficients);
-//   static bool sameParams(const Params&, const Params&);    // == per value
-//   static void serializeParams(vcArchive&, Params&);        // the class's item order
-//   static bool supportsCanBeRight(long sw, long sh);        // for loaded records
-//   static constexpr long kSpareFloats;
+//   static constexpr vc_FilterSense kSense;
+//   static void validate(const Params&);                    // throws the first
+//   failure static void supports(const Params&, long& sw, long& sh); // the
+//   support sizes static void fill(const Params&, long sw, long sh, float*
+//   coefficients); static bool sameParams(const Params&, const Params&);    //
+//   == per value static void serializeParams(vcArchive&, Params&);        //
+//   the class's item order static bool supportsCanBeRight(long sw, long sh); //
+//   for loaded records static void apply(const Params&, const vc_Coefficients&,
+//   const vcFrequencyBuffer& source,
+//                     vcFrequencyBuffer& target, bool twoBuffer);  // after the
+//                     checks
 template <class F>
 struct vc_CoefficientFilter {
   using Traits = typename F::Traits;
@@ -130,8 +183,8 @@ struct vc_CoefficientFilter {
     c.supportHeight = sh;
     f.params_ = p;
     if (c.data == nullptr) {
-      c.storage.resize(static_cast<std::size_t>(sw * sh + Traits::kSpareFloats));
-      c.data = vf_filter::alignedStart(c.storage);
+      c.storage.resize(static_cast<std::size_t>(sw * sh) + kFloatAlignmentSlack);
+      c.data = vf_FirstAligned(c.storage);
     }
     Traits::fill(p, sw, sh, c.data);
     f.initialized_ = true;
@@ -151,8 +204,8 @@ struct vc_CoefficientFilter {
     c.supportHeight = s.supportHeight;
     to.params_ = from.params_;
     const std::size_t n = static_cast<std::size_t>(s.supportWidth * s.supportHeight);
-    c.storage.resize(n + 3);
-    c.data = vf_filter::alignedStart(c.storage);
+    c.storage.resize(n + kFloatAlignmentSlack);
+    c.data = vf_FirstAligned(c.storage);
     std::memcpy(c.data, s.data, n * sizeof(float));
   }
 
@@ -196,6 +249,34 @@ struct vc_CoefficientFilter {
       throw vcFrequencyDefs::InvalidSize(vf_msg::kFilterSize);
   }
 
+  // Both apply forms: the checks, then the class's pass.
+  static void apply(const F& f, const vcFrequencyBuffer& source, vcFrequencyBuffer& target, bool twoBuffer) {
+    checkApply(f, source);
+    Traits::apply(f.params_, f.coefficients_, source, target, twoBuffer);
+  }
+
+  static long supportWidth(const F& f) {
+    requireBuilt(f);
+    return f.coefficients_.supportWidth;
+  }
+
+  static long supportHeight(const F& f) {
+    requireBuilt(f);
+    return f.coefficients_.supportHeight;
+  }
+
+  // The class's level of the record: its version byte (0), once per pass.
+  static void dispatchSerialize(F& f, vcArchive& ar) {
+    vf_RecordLevel(ar, &f, sizeof(F), [&](unsigned char version) { f.F::serialize_(ar, version); });
+  }
+
+  // The rest of the class's level after its version check: the base level,
+  // then the filter's own items.
+  static void serialize(F& f, vcArchive& ar) {
+    f.vcFrequencyFilter::dispatchSerialize(ar);
+    serializeItems(f, ar);
+  }
+
   // The filter's own archive items after the base level: supports, the
   // class's parameters, the coefficient flag and the float array record.
   // Loading reads every item before it changes the filter, and refuses a
@@ -232,9 +313,7 @@ struct vc_CoefficientFilter {
     std::vector<float> storage;
     float* data = nullptr;
     if (hasCoefficients) {
-      storage.assign(n + 3, 0.0f);
-      data = vf_filter::alignedStart(storage);
-      ar.exchangeFloats(data, count);
+      data = vf_LoadAlignedFloats(ar, storage, n, count);
     } else {
       std::vector<float> ignored(count);
       ar.exchangeFloats(ignored.data(), count);
@@ -246,67 +325,3 @@ struct vc_CoefficientFilter {
     c.data = data;
   }
 };
-
-// The members every coefficient filter class defines alike: construction and
-// copying, equality, the support and coefficient accessors, apply (through
-// Traits::apply(params, coefficients, source, target, twoBuffer)), the
-// registry's factory and the archive record (version byte 0; an unknown
-// version names `versionLine`). The public constructor, set/create and the
-// property accessors, which differ in their parameters, stay with the class.
-#define VEXFILT_DEFINE_COEFFICIENT_FILTER_MEMBERS(Class, versionLine)                   \
-  using Class##Pattern = vc_CoefficientFilter<Class>;                                   \
-  Class::Class() = default;                                                             \
-  Class::Class(const Class& other) : vcPersistent(), vcRepBase(), vcFrequencyFilter() { \
-    *this = other;                                                                      \
-  }                                                                                     \
-  Class& Class::operator=(const Class& other) {                                         \
-    Class##Pattern::assign(*this, other);                                               \
-    return *this;                                                                       \
-  }                                                                                     \
-  Class::~Class() = default;                                                            \
-  bool Class::operator==(const Class& other) const {                                    \
-    return Class##Pattern::equal(*this, other);                                         \
-  }                                                                                     \
-  long Class::supportWidth() const {                                                    \
-    Class##Pattern::requireBuilt(*this);                                                \
-    return coefficients_.supportWidth;                                                  \
-  }                                                                                     \
-  float* Class::data() const {                                                          \
-    return coefficients_.data;                                                          \
-  }                                                                                     \
-  vcFrequencyFilter* Class::clone() const {                                             \
-    return new Class(*this);                                                            \
-  }                                                                                     \
-  void Class::apply(vcFrequencyBuffer& buffer) const {                                  \
-    Class##Pattern::checkApply(*this, buffer);                                          \
-    Traits::apply(params_, coefficients_, buffer, buffer, false);                       \
-  }                                                                                     \
-  void Class::apply(const vcFrequencyBuffer& source, vcFrequencyBuffer& target) const { \
-    Class##Pattern::checkApply(*this, source);                                          \
-    Traits::apply(params_, coefficients_, source, target, true);                        \
-  }                                                                                     \
-  vcPersistent* Class::make() {                                                         \
-    return new Class();                                                                 \
-  }                                                                                     \
-  void Class::dispatchSerialize(vcArchive& ar) {                                        \
-    if (vcPersistent::haveVisited(this, sizeof(Class))) return;                         \
-    unsigned char version = 0;                                                          \
-    ar || version;                                                                      \
-    Class::serialize_(ar, version);                                                     \
-    vcPersistent::setVisited(this, sizeof(Class));                                      \
-  }                                                                                     \
-  void Class::serialize_(vcArchive& ar, unsigned char version) {                        \
-    if (version != 0) throw vcArchive::UnknownVersion("filt/freqfilt", versionLine);    \
-    vcFrequencyFilter::dispatchSerialize(ar);                                           \
-    Class##Pattern::serializeItems(*this, ar);                                          \
-  }
-
-// A property's getter (refused while Empty) and setter (a full create with
-// the one value replaced); Arg is the setter's parameter type.
-#define VEXFILT_DEFINE_FILTER_PROPERTY(Class, name, member, Arg) \
-  auto Class::name() const->decltype(Params::member) {           \
-    return Class##Pattern::get(*this, &Params::member);          \
-  }                                                              \
-  void Class::name(Arg v) {                                      \
-    Class##Pattern::set(*this, &Params::member, v);              \
-  }

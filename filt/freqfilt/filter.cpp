@@ -2,6 +2,7 @@
 // buffer's private state for derived filters.
 
 #include "fft/buffer_access.h"
+#include "fft/record_level.h"
 #include "filt/freqfilt.h"
 
 vcFrequencyFilter::vcFrequencyFilter() = default;
@@ -21,11 +22,8 @@ bool vcFrequencyFilter::isInitialized() {
 }
 
 void vcFrequencyFilter::dispatchSerialize(vcArchive& ar) {
-  if (vcPersistent::haveVisited(this, sizeof(vcFrequencyFilter))) return;
-  unsigned char version = 0;
-  ar || version;
-  vcFrequencyFilter::serialize_(ar, version);
-  vcPersistent::setVisited(this, sizeof(vcFrequencyFilter));
+  vf_RecordLevel(ar, this, sizeof(vcFrequencyFilter),
+                 [&](unsigned char version) { vcFrequencyFilter::serialize_(ar, version); });
 }
 
 void vcFrequencyFilter::serialize_(vcArchive& ar, unsigned char version) {

@@ -2,6 +2,7 @@
 
 #include "fft/buffer_access.h"
 #include "fft/messages.h"
+#include "fft/record_level.h"
 #include "filt/freqfilt.h"
 
 namespace {
@@ -84,11 +85,8 @@ vcPersistent* vcFrequencyFilterImage::make() {
 }
 
 void vcFrequencyFilterImage::dispatchSerialize(vcArchive& ar) {
-  if (vcPersistent::haveVisited(this, sizeof(vcFrequencyFilterImage))) return;
-  unsigned char version = 0;
-  ar || version;
-  vcFrequencyFilterImage::serialize_(ar, version);
-  vcPersistent::setVisited(this, sizeof(vcFrequencyFilterImage));
+  vf_RecordLevel(ar, this, sizeof(vcFrequencyFilterImage),
+                 [&](unsigned char version) { vcFrequencyFilterImage::serialize_(ar, version); });
 }
 
 void vcFrequencyFilterImage::serialize_(vcArchive& ar, unsigned char version) {

@@ -117,17 +117,6 @@ TEST(BufferArchive, UnknownVersions) {
   }
 }
 
-TEST(BufferArchive, EveryTruncationFailsCleanly) {
-  vcFrequencyBuffer filled = busyBuffer(), empty;
-  for (vcFrequencyBuffer* b : {&filled, &empty}) {
-    const Bytes bytes = vftest::store(*b);
-    for (std::size_t n = 0; n < bytes.size(); ++n) {
-      SCOPED_TRACE(n);
-      expectRefused<vcArchive::EndOfData>(Bytes(bytes.begin(), bytes.begin() + static_cast<long>(n)));
-    }
-  }
-}
-
 TEST(BufferArchive, MalformedRecordsAreRejectedBeforeAllocating) {
   vcFrequencyBuffer b(4, 2);
   const Bytes good = vftest::store(b);

@@ -37,18 +37,6 @@ struct EngineRun {
                             << ".." << r.bandMax;
 }
 
-TEST(EngineBits, EveryRoutineDirectionAndBand) {
-  for (const Size s : {Size{1, 1}, Size{2, 16}, Size{16, 16}, Size{64, 8}, Size{8, 128}, Size{256, 256}})
-    for (bool sparse : {false, true}) {
-      EXPECT_TRUE(matchesReference({s.w, s.h, 0}, 0, 0, sparse));
-      for (int direction : {+1, -1})
-        for (const auto& [lo, hi] : {std::pair{0L, s.h}, {s.h / 4, s.h / 2 + 1}, {s.h / 2 + 3, s.h - 2}})
-          EXPECT_TRUE(matchesReference({s.w, s.h, direction, lo, hi}, lo, hi, sparse));
-    }
-  EXPECT_TRUE(matchesReference({2048, 2048, -1, 700, 1400}, 700, 1400));
-  EXPECT_TRUE(matchesReference({1024, 1024, 0}, 0, 0));
-}
-
 // Band limits of any long value mean what their clamped values mean.
 TEST(EngineBand, ExtremeLimitsActLikeTheirClampedValues) {
   EXPECT_TRUE(matchesReference({32, 32, +1, LONG_MIN, LONG_MAX}, -1, 33));

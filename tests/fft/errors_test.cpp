@@ -76,17 +76,6 @@ TEST(Errors, NumbersMessagesFactoriesAndRethrow) {
   }
 }
 
-TEST(Errors, CopiesKeepTextOrItsAbsence) {
-  Defs::BadCoord a("Coordinates are out of bounds"), none;
-  Defs::BadCoord b(a), c(none);
-  EXPECT_STREQ(b.text(), "Coordinates are out of bounds");
-  EXPECT_EQ(c.text(), nullptr);
-  c = a;
-  EXPECT_STREQ(c.text(), "Coordinates are out of bounds");
-  b = none;
-  EXPECT_EQ(b.text(), nullptr);
-}
-
 TEST(Errors, RecordHasTwoVersionBytesAndIsWrittenOncePerPass) {
   Probe<Defs::InvalidArgument> e("bad");
   vcMemoryArchive ar;

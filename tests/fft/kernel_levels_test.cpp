@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -180,6 +181,16 @@ TEST_P(RingLevels, EveryRunGivesThePlainFloats) {
       row.count = static_cast<std::uint64_t>(32 * pick(1, 60));
     }
     const long xa = pick(0, 20), xb = pick(xa, total), offset = trial % 4 == 0 ? -pick(0, 600) : pick(-300, 0);
+    if (trial % 3 == 1 && xb > xa + 1) {
+      // The ring's edges exactly on the run's first and last elements, the
+      // inner one where the profile starts: both lie outside the ring.
+      const long d0 = xa + offset, d1 = xb - 1 + offset;
+      row.inner = std::min(d0 * d0, d1 * d1) + row.yy;
+      row.outer = std::max(d0 * d0, d1 * d1) + row.yy;
+      row.fW = std::sqrt(static_cast<double>(row.inner));
+      row.count = 4000;
+      row.everyElement = false;
+    }
     for (bool inPlace : {false, true}) {
       std::vector<float> a = inPlace ? source : std::vector<float>(source.size(), 7.0f), b = a;
       row.source = inPlace ? a.data() : source.data();

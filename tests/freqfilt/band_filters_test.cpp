@@ -52,26 +52,6 @@ double ringFactor(bool pass, bool twoBuffer, const Ring& r, long x, long y) {
 
 }  // namespace
 
-TEST(BandFilters, ProfileLengthAndEntriesFollowTheDefinition) {
-  const struct {
-    Ring ring;
-    long L;
-  } cases[] = {
-      {{0.01, 0.0, 0.25, 256, 256}, 23}, {{0.02, 0.05, 0.25, 128, 128}, 23}, {{0.02, 0.0625, 0.1, 128, 64}, 25}};
-  for (const auto& c : cases) {
-    const Ring& r = c.ring;
-    vftest::Open<Pass> pass(r.sigma, r.plateau, r.frequency, vcPair<long>(r.W, r.H), 0);
-    vftest::Open<Reject> reject(r.sigma, r.plateau, r.frequency, vcPair<long>(r.W, r.H), 0);
-    ASSERT_EQ(pass.supportWidth(), c.L);
-    ASSERT_EQ(reject.supportWidth(), c.L);
-    EXPECT_EQ(pass.coefficients()[0], 1.0f);
-    for (long j = 0; j < 32 * c.L; ++j) {  // 736 entries in the first case
-      ASSERT_EQ(pass.coefficients()[j], profileEntry(true, r, j)) << j;
-      ASSERT_EQ(reject.coefficients()[j], profileEntry(false, r, j)) << j;
-    }
-  }
-}
-
 // Every element, both classes, both forms. Taller-than-wide spectra reach
 // ring rows beyond (H/W) fW + L, which are filtered like any other; the
 // row band is cleared.

@@ -130,6 +130,10 @@ TYPED_TEST(CoefficientFilter, DcSquareAroundTheZeroFrequency) {
       EXPECT_EQ(b.get(x, y, true), want) << x << ", " << y;
       EXPECT_TRUE(!inSquare || !(plain.get(x, y, true) == want)) << "the square makes no difference";
     }
+  // Into another buffer: the square comes from the source, whatever the target held.
+  vcFrequencyBuffer target = vftest::randomSpectrum(32, 32, 11);
+  TypeParam::lowPass(32, r).apply(original, target);
+  EXPECT_TRUE(target == b);
 }
 
 // A square reaching outside a 64 x 64 buffer (r - 1 = 32, or any larger radius up to

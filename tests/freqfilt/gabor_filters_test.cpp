@@ -46,23 +46,6 @@ struct Patch {
 
 }  // namespace
 
-TEST(GaborFilters, WorkedExample) {
-  for (double angle : {0.0, kPi / 2}) {
-    const Gabor g({0.01, 0.01}, {0, 0}, vcRadian(angle), 0.25, {256, 256}, 0);
-    ASSERT_EQ(g.supportWidth(), 33);
-    ASSERT_EQ(g.supportHeight(), 33);
-    EXPECT_EQ(g.data()[16 * 33 + 16], 1.0f);
-    // Centre: centered (192, 128) = stored (64, 0); at a quarter turn
-    // centered (128, 192) = stored column 0, row 64.
-    const vcFrequencyBuffer out = vftest::filterConstant(g, 256, 256, false);
-    EXPECT_EQ(out.masked(), 1);
-    EXPECT_EQ(out.maskedMiny(), angle == 0.0 ? 112 : 176);
-    EXPECT_EQ(out.maskedMaxy(), angle == 0.0 ? 144 : 208);
-    EXPECT_EQ(out.get(angle == 0.0 ? 64 : 0, angle == 0.0 ? 0 : 64, false), vcPair<double>(1, -2));
-    EXPECT_EQ(out.get(angle == 0.0 ? 47 : 0, angle == 0.0 ? 0 : 47, false), vcPair<double>(0, 0));  // centered 175
-  }
-}
-
 // Every element, both classes, both forms: inside the window the factor is
 // the response at the element's offset from the exact centre (also where
 // cos or sin of the angle is negative); outside, Gabor gives 0 and

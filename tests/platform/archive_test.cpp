@@ -170,61 +170,6 @@ TEST(ArchiveLoadTest, RefusesMalformedData) {
   EXPECT_THROW(badTag.loadObject(), vcArchive::BadData);
 }
 
-TEST(ArchiveFileTest, RoundTripsAndReportsIOErrors) {
-  const auto path =
-      std::filesystem::temp_directory_path() / ("vexstd_archive_test_" + std::to_string(::getpid()) + ".bin");
-  vcMemoryArchive memory;
-  storeFullRecord(memory);
-  {
-    vcFileArchive out(path.string(), vcFileArchive::Mode::store);
-    storeFullRecord(out);
-    out.close();
-    long more = 1;
-    EXPECT_THROW(out || more, vcArchive::IOError);
-  }
-  std::ifstream file(path, std::ios::binary);
-  const std::vector<unsigned char> onDisk((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(onDisk, memory.bytes());  // a file holds exactly what memory holds
-  {
-    vcFileArchive in(path.string(), vcFileArchive::Mode::load);
-    loadFullRecord(in);
-    unsigned char past = 0;
-    EXPECT_THROW(in || past, vcArchive::EndOfData);
-  }
-  {
-    // A count read from a file is bounded by the file's size as in memory.
-    std::ofstream(path, std::ios::binary | std::ios::trunc).write("\0\0\0\0\0\0\0\x10", 8);
-    vcFileArchive in(path.string(), vcFileArchive::Mode::load);
-    std::string s;
-    EXPECT_THROW(in || s, vcArchive::EndOfData);
-  }
-  std::filesystem::remove(path);
-  EXPECT_THROW(vcFileArchive(path.string(), vcFileArchive::Mode::load), vcArchive::IOError);
-  EXPECT_THROW(vcFileArchive("/nonexistent-dir/archive.bin", vcFileArchive::Mode::store), vcArchive::IOError);
-  EXPECT_THROW(vcFileArchive(std::filesystem::temp_directory_path().string(), vcFileArchive::Mode::store),
-               vcArchive::IOError);
-}
-
-TEST(ArchiveErrorsTest, UnknownVersionCarriesTextAndNumber) {
-  static_assert(std::is_convertible_v<vcArchive::UnknownVersion*, vcArchive::Errors*> &&
-                std::is_convertible_v<vcArchive::Errors*, vcException*>);
-  const vcArchive::UnknownVersion e("frame.cpp", 42), bare(nullptr, 0);
-  EXPECT_EQ(std::pair(std::string(e.text()), e.number()), std::pair(std::string("frame.cpp"), 42));
-  EXPECT_NE(std::string(e.what()).find("frame.cpp"), std::string::npos);
-  EXPECT_EQ(std::pair(bare.text(), bare.number()), std::pair(static_cast<const char*>(nullptr), 0));
-  try {
-    (new vcArchive::UnknownVersion("heap", 7))->suicideAndRethrow();
-    ADD_FAILURE() << "returned";
-  } catch (const vcArchive::UnknownVersion& copy) {
-    EXPECT_EQ(std::pair(std::string(copy.text()), copy.number()), std::pair(std::string("heap"), 7));
-  }
-  // Each archive error answers its own number.
-  const std::set<long> numbers = {e.errorNumber(), vcArchive::EndOfData().errorNumber(),
-                                  vcArchive::BadData().errorNumber(), vcArchive::UnknownClass().errorNumber(),
-                                  vcArchive::IOError().errorNumber()};
-  EXPECT_EQ(numbers.size(), 5u);
-}
-
 TEST(VisitMarksTest, BelongToTheInnermostLiveArchiveOfTheThread) {
   int a = 0, b = 0;
   EXPECT_FALSE(vcPersistent::haveVisited(&a, 4));
@@ -288,53 +233,6 @@ TEST(PolymorphicTest, StoresAndLoadsRegisteredClasses) {
   EXPECT_EQ(in.position(), out.bytes().size());
 }
 
-TEST(PolymorphicTest, RefusesUnknownClasses) {
-  Unregistered u;
-  vcMemoryArchive out;
-  EXPECT_THROW(out.storeObject(u), vcArchive::UnknownClass);
-  EXPECT_TRUE(out.bytes().empty());
-
-  std::string name = "platform_test::NoSuchClass";
-  vcMemoryArchive forged;
-  unsigned char tag = 1;
-  forged || tag || name;
-  vcMemoryArchive in(forged.bytes());
-  EXPECT_THROW(in.loadObject(), vcArchive::UnknownClass);
-}
-
-TEST(PolymorphicTest, EachRecordIsCompleteInItself) {
-  Sample a;
-  a.label = "stored twice";
-  vcMemoryArchive out;
-  // An object already marked in the pass is still written in full: a record
-  // carries visit marks of its own.
-  vcPersistent::setVisited(&a, sizeof(Sample));
-  out.storeObject(a);
-  const std::vector<unsigned char> first = out.bytes();
-  out.storeObject(a);
-  ASSERT_EQ(out.bytes().size(), 2 * first.size());
-  EXPECT_TRUE(std::equal(first.begin(), first.end(), out.bytes().begin() + static_cast<long>(first.size())));
-  // The pass's own marks come back afterwards, and the record's do not leak.
-  EXPECT_TRUE(vcPersistent::haveVisited(&a, sizeof(Sample)));
-  EXPECT_FALSE(vcPersistent::haveVisited(&a, sizeof(vcPersistent)));
-
-  // Objects that die and leave their address to another within one archive
-  // are each written with their own state.
-  for (long i = 0; i < 3; ++i) {
-    Sample temp;
-    temp.count = i;
-    out.storeObject(temp);
-  }
-
-  vcMemoryArchive in(out.bytes());
-  auto a1 = in.loadObject(), a2 = in.loadObject();
-  EXPECT_NE(a1.get(), a2.get());
-  EXPECT_EQ(static_cast<Sample&>(*a1).label, a.label);
-  EXPECT_EQ(static_cast<Sample&>(*a2).label, a.label);
-  for (long i = 0; i < 3; ++i) EXPECT_EQ(static_cast<Sample&>(*in.loadObject()).count, i);
-  EXPECT_EQ(in.position(), out.bytes().size());
-}
-
 TEST(RegistryTest, ListsClassesInRegistrationOrder) {
   const auto names = vc_Instantiator::registeredNames();
   const auto at = [&](const std::type_info& t) {
@@ -363,28 +261,6 @@ TEST(RegistryTest, ListsClassesInRegistrationOrder) {
   // Gone with its instantiator, so no factory outlives the code it points to.
   EXPECT_FALSE(vc_Instantiator::isRegistered(typeid(Unregistered)));
   EXPECT_EQ(vc_Instantiator::registeredNames(), names);
-}
-
-TEST(ChangeTrackingTest, CountsAnnouncedChangesWhileOn) {
-  Sample s;
-  s.setCount(1);
-  EXPECT_EQ(s.changeCount(), 0u);
-  s.changeTracking(true);
-  s.setCount(2);
-  s.setCount(3);
-  EXPECT_EQ(s.changeCount(), 2u);
-
-  // Tracking belongs to the object: a copy starts afresh, an assignment keeps
-  // the target's own state.
-  Sample copy(s);
-  EXPECT_FALSE(copy.changeTracking());
-  EXPECT_EQ(copy.changeCount(), 0u);
-  Sample target;
-  target.changeTracking(true);
-  target.setCount(7);
-  target = s;
-  EXPECT_TRUE(target.changeTracking());
-  EXPECT_EQ(target.changeCount(), 1u);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Concurrency: what the library promises to several threads at once -- one
-// built filter applied to different buffers, transforms of distinct buffers,
-// archive passes on distinct archives (each thread its own) over shared
-// const objects -- gives the results of a sequential run. Run under
+// built filter applied to different buffers, transforms of distinct buffers
+// -- gives the results of a sequential run. (Archive passes on their own
+// threads: platform/archive_test, VisitMarksTest.) Run under
 // ThreadSanitizer in CI (ctest label `concurrency`).
 
 #include <gtest/gtest.h>
@@ -98,46 +98,6 @@ TEST(Concurrency, TransformsOfDistinctBuffers) {
     EXPECT_TRUE(vftest::samePixels<double>(angle[i], wantAngle));
     EXPECT_TRUE(vftest::samePixels<unsigned char>(pixels[i], wantPixels));
   }
-}
-
-std::vector<unsigned char> storeObject(vcPersistent& object) {
-  vcMemoryArchive ar;
-  ar.storeObject(object);
-  return ar.bytes();
-}
-
-// Archives are thread-bound: each thread stores the same shared filters and
-// buffer (storing only reads them) and loads them back through archives of
-// its own (their visit marks are their own). Every thread writes the
-// sequential bytes.
-TEST(Concurrency, ArchivePassesOnTheirOwnThreads) {
-  const auto shared = filters();
-  vcFrequencyBuffer buffer = spectrumOf(64, 32, 8);
-  std::vector<std::vector<unsigned char>> want;
-  for (const auto& f : shared) want.push_back(storeObject(*f));
-  vcMemoryArchive wantBufferArchive;
-  wantBufferArchive || buffer;
-
-  std::vector<int> ok(kThreads, 0);
-  onThreads([&](std::size_t i) {
-    bool same = true;
-    for (int round = 0; round < 3; ++round)
-      for (std::size_t j = 0; j < shared.size(); ++j) {
-        const std::vector<unsigned char> bytes = storeObject(*shared[j]);
-        vcMemoryArchive in(bytes);
-        const std::unique_ptr<vcPersistent> loaded = in.loadObject();
-        const vcPersistent &l = *loaded, &s = *shared[j];
-        same = same && bytes == want[j] && typeid(l) == typeid(s);
-        vcMemoryArchive pass;
-        pass || buffer;  // the buffer is only read
-        vcMemoryArchive back(pass.bytes());
-        vcFrequencyBuffer copy;
-        back || copy;
-        same = same && pass.bytes() == wantBufferArchive.bytes() && copy == buffer;
-      }
-    ok[i] = same ? 1 : 0;
-  });
-  for (std::size_t i = 0; i < kThreads; ++i) EXPECT_EQ(ok[i], 1) << "thread " << i;
 }
 
 }  // namespace

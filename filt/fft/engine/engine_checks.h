@@ -2,9 +2,10 @@
 // builds trust them.
 #pragma once
 
-#include <bit>
 #include <cassert>
 
+#include "fft/sizes.h"
+
 inline bool vf_IsEngineSize(long n) {
-  return n >= 1 && n <= 2048 && std::has_single_bit(static_cast<unsigned long>(n));
+  return vf_IsTransformSize(n);
 }

@@ -93,8 +93,8 @@ void vf_ScatterRest(const float* from, const long* order, long first, long count
 
 template <class V>
 void vf_TransformLaneBatch(const vc_RowPass& pass, float* const* rows) {
-  V::gather(rows, pass.n, pass.lanes, pass.direction < 0);
-  const vc_LaneRows<V> z{pass.lanes};
+  V::gather(rows, pass.n, pass.interleaved, pass.direction < 0);
+  const vc_LaneRows<V> z{pass.interleaved};
   if (pass.n >= 2) {
     vf_SplitRadixDepthFirstT(z, 0, pass.n, pass.twiddles, V::kLeaf);
   }
@@ -103,7 +103,7 @@ void vf_TransformLaneBatch(const vc_RowPass& pass, float* const* rows) {
     vf_UntangleRealRowT(vc_PermutedRows<vc_LaneRows<V>>{z, pass.order}, 2 * pass.n, pass.untangle);
     ++count;
   }
-  V::scatter(pass.lanes, pass.order, count, rows, pass.direction < 0);
+  V::scatter(pass.interleaved, pass.order, count, rows, pass.direction < 0);
 }
 
 // Rows ahead that the column sweeps ask for (see vf_TransformLaneColumns).
@@ -137,11 +137,11 @@ void vf_TransformLaneColumns(const vc_RowPass& pass, float* array, long stride, 
       vf_PrefetchLines<0>(row + stride * kAhead, span);
     }
     for (long b = 0; b < batches; ++b) {
-      V::gatherColumns(row + 2 * lanes * b, used(b), pass.lanes + batchFloats * b + 2 * lanes * y, conjugate);
+      V::gatherColumns(row + 2 * lanes * b, used(b), pass.interleaved + batchFloats * b + 2 * lanes * y, conjugate);
     }
   }
   for (long b = 0; b < batches; ++b) {
-    vf_SplitRadixDepthFirstT(vc_LaneRows<V>{pass.lanes + batchFloats * b}, 0, n, pass.twiddles, V::kLeaf);
+    vf_SplitRadixDepthFirstT(vc_LaneRows<V>{pass.interleaved + batchFloats * b}, 0, n, pass.twiddles, V::kLeaf);
   }
   // Mirrored columns W - x for 1 <= x <= W/2 - 1, as lane ranges [lo, hi) per batch.
   const long w = pass.mirrorWidth;
@@ -163,7 +163,7 @@ void vf_TransformLaneColumns(const vc_RowPass& pass, float* array, long stride, 
       }
     }
     for (long b = 0; b < batches; ++b) {
-      const float* from = pass.lanes + batchFloats * b + 2 * lanes * pass.order[k];
+      const float* from = pass.interleaved + batchFloats * b + 2 * lanes * pass.order[k];
       V::scatterColumns(from, row + 2 * lanes * b, used(b), conjugate);
       if (w > 0 && mirrorLo(b) < mirrorHi(b)) {
         V::mirrorColumns(from, mirror - 2 * lanes * b, mirrorLo(b), mirrorHi(b));

@@ -16,7 +16,7 @@
 
 // One pass of row transforms of length n, as a vector level's batches read it.
 //
-// A batch gathers its rows into `lanes`, lane-interleaved (element i: the real parts
+// A batch gathers its rows into `interleaved`, lane-interleaved (element i: the real parts
 // of all lanes, then the imaginary parts), runs the stages there, untangles real rows
 // and scatters the results back in natural order: element k of a result row is element
 // order[k] of the stage output (the bit-reversal permutation, plus order[n] = n for
@@ -28,7 +28,7 @@ struct vc_RowPass {
   const vc_StageTwiddle* twiddles = nullptr;     // sequences of spans up to n at least
   const long* order = nullptr;                   // n entries, or n + 1 with untangle
   const vc_UntangleTwiddle* untangle = nullptr;  // real rows of width 2n: untangle after the stages
-  float* lanes = nullptr;                        // (n + 1) elements of every lane, 64-byte
+  float* interleaved = nullptr;                  // scratch: (n + 1) elements of every lane, 64-byte
                                                  // aligned; columnSweep/lanes such batches
   long mirrorWidth = 0;                          // columns of a real input: see transformColumns
 };

@@ -17,9 +17,9 @@ vc_RowPasses::vc_RowPasses(vc_EngineLevel level, const vc_Twiddles& table, long 
     const auto batchLanes = static_cast<std::size_t>(std::max(kernels_.lanes, kernels_.columnSweep));
     const std::size_t floats = 2 * values * batchLanes;
     constexpr std::size_t align = 64 / sizeof(float);
-    lanesStorage_ = std::make_unique_for_overwrite<float[]>(floats + align);
-    const auto address = reinterpret_cast<std::uintptr_t>(lanesStorage_.get());
-    lanes_ = lanesStorage_.get() + (align - address / sizeof(float) % align) % align;
+    interleavedStorage_ = std::make_unique_for_overwrite<float[]>(floats + align);
+    const auto address = reinterpret_cast<std::uintptr_t>(interleavedStorage_.get());
+    interleaved_ = interleavedStorage_.get() + (align - address / sizeof(float) % align) % align;
     spare_ = std::make_unique<float[]>(2 * values);
     order_ = std::make_unique_for_overwrite<long[]>(values);
   }
@@ -113,6 +113,6 @@ vc_RowPass vc_RowPasses::pass(long n, int direction, const long* bitReverse, con
   batch.twiddles = twiddles_.data();
   batch.order = order;
   batch.untangle = untangle;
-  batch.lanes = lanes_;
+  batch.interleaved = interleaved_;
   return batch;
 }

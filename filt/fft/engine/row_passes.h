@@ -46,8 +46,8 @@ class vc_RowPasses {
 
   vc_LevelKernels kernels_;
   vc_StageTwiddles twiddles_;
-  std::unique_ptr<float[]> lanesStorage_;
-  float* lanes_ = nullptr;
+  std::unique_ptr<float[]> interleavedStorage_;
+  float* interleaved_ = nullptr;
   std::unique_ptr<float[]> spare_;
   std::unique_ptr<long[]> order_;
 };

@@ -3,6 +3,3 @@
 #pragma once
 
 #define VEXFILT_API __attribute__((visibility("default")))
-
-// C linkage for the per-pixel loops exported under plain names.
-#define VEXFILT_C_API extern "C" __attribute__((visibility("default")))

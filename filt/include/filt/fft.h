@@ -61,42 +61,123 @@ class VEXFILT_API vcFrequencyDefs {
     void serialize_(vcArchive& ar, unsigned char version);
   };
 
-// Each concrete error: built from a literal message or none; errorNumber()
-// answers its constant; suicideAndRethrow() deletes the (heap) object and
-// throws a copy of it as its own class.
-#define VEXFILT_DECLARE_ERROR(Name)                        \
-  class VEXFILT_API Name : public Errors {                 \
-   public:                                                 \
-    Name(const char* message = nullptr);                   \
-    Name(const Name&);                                     \
-    Name& operator=(const Name&);                          \
-    ~Name() override;                                      \
-    long errorNumber() const override;                     \
-    [[noreturn]] void suicideAndRethrow() override;        \
-                                                           \
-   protected:                                              \
-    void dispatchSerialize(vcArchive& ar) override;        \
-    void serialize_(vcArchive& ar, unsigned char version); \
-                                                           \
-   private:                                                \
-    static vcPersistent* make();                           \
-    static vc_Instantiator sExemplar;                      \
-  };
+  // The concrete errors, one class each: built from a literal message or
+  // none; errorNumber() answers the class's constant; suicideAndRethrow()
+  // deletes the (heap) object and throws a copy of it as its own class.
 
   // 0x10006300: a filter parameter out of its range.
-  VEXFILT_DECLARE_ERROR(InvalidArgument)
-  // 0x10006301: a buffer or filter used before it holds data.
-  VEXFILT_DECLARE_ERROR(Uninitialized)
-  // 0x10006302: a size that is unsupported, too large, or does not match.
-  VEXFILT_DECLARE_ERROR(InvalidSize)
-  // 0x10006303: an input image that is not bound to pixel memory (no text).
-  VEXFILT_DECLARE_ERROR(UnboundWindow)
-  // 0x10006304: spectrum access to a buffer holding an in-place inverse.
-  VEXFILT_DECLARE_ERROR(InvalidBuffer)
-  // 0x10006305: a coordinate outside the buffer.
-  VEXFILT_DECLARE_ERROR(BadCoord)
+  class VEXFILT_API InvalidArgument : public Errors {
+   public:
+    InvalidArgument(const char* message = nullptr);
+    InvalidArgument(const InvalidArgument&);
+    InvalidArgument& operator=(const InvalidArgument&);
+    ~InvalidArgument() override;
+    long errorNumber() const override;
+    [[noreturn]] void suicideAndRethrow() override;
 
-#undef VEXFILT_DECLARE_ERROR
+   protected:
+    void dispatchSerialize(vcArchive& ar) override;
+    void serialize_(vcArchive& ar, unsigned char version);
+
+   private:
+    static vcPersistent* make();
+    static vc_Instantiator sExemplar;
+  };
+
+  // 0x10006301: a buffer or filter used before it holds data.
+  class VEXFILT_API Uninitialized : public Errors {
+   public:
+    Uninitialized(const char* message = nullptr);
+    Uninitialized(const Uninitialized&);
+    Uninitialized& operator=(const Uninitialized&);
+    ~Uninitialized() override;
+    long errorNumber() const override;
+    [[noreturn]] void suicideAndRethrow() override;
+
+   protected:
+    void dispatchSerialize(vcArchive& ar) override;
+    void serialize_(vcArchive& ar, unsigned char version);
+
+   private:
+    static vcPersistent* make();
+    static vc_Instantiator sExemplar;
+  };
+
+  // 0x10006302: a size that is unsupported, too large, or does not match.
+  class VEXFILT_API InvalidSize : public Errors {
+   public:
+    InvalidSize(const char* message = nullptr);
+    InvalidSize(const InvalidSize&);
+    InvalidSize& operator=(const InvalidSize&);
+    ~InvalidSize() override;
+    long errorNumber() const override;
+    [[noreturn]] void suicideAndRethrow() override;
+
+   protected:
+    void dispatchSerialize(vcArchive& ar) override;
+    void serialize_(vcArchive& ar, unsigned char version);
+
+   private:
+    static vcPersistent* make();
+    static vc_Instantiator sExemplar;
+  };
+
+  // 0x10006303: an input image that is not bound to pixel memory (no text).
+  class VEXFILT_API UnboundWindow : public Errors {
+   public:
+    UnboundWindow(const char* message = nullptr);
+    UnboundWindow(const UnboundWindow&);
+    UnboundWindow& operator=(const UnboundWindow&);
+    ~UnboundWindow() override;
+    long errorNumber() const override;
+    [[noreturn]] void suicideAndRethrow() override;
+
+   protected:
+    void dispatchSerialize(vcArchive& ar) override;
+    void serialize_(vcArchive& ar, unsigned char version);
+
+   private:
+    static vcPersistent* make();
+    static vc_Instantiator sExemplar;
+  };
+
+  // 0x10006304: spectrum access to a buffer holding an in-place inverse.
+  class VEXFILT_API InvalidBuffer : public Errors {
+   public:
+    InvalidBuffer(const char* message = nullptr);
+    InvalidBuffer(const InvalidBuffer&);
+    InvalidBuffer& operator=(const InvalidBuffer&);
+    ~InvalidBuffer() override;
+    long errorNumber() const override;
+    [[noreturn]] void suicideAndRethrow() override;
+
+   protected:
+    void dispatchSerialize(vcArchive& ar) override;
+    void serialize_(vcArchive& ar, unsigned char version);
+
+   private:
+    static vcPersistent* make();
+    static vc_Instantiator sExemplar;
+  };
+
+  // 0x10006305: a coordinate outside the buffer.
+  class VEXFILT_API BadCoord : public Errors {
+   public:
+    BadCoord(const char* message = nullptr);
+    BadCoord(const BadCoord&);
+    BadCoord& operator=(const BadCoord&);
+    ~BadCoord() override;
+    long errorNumber() const override;
+    [[noreturn]] void suicideAndRethrow() override;
+
+   protected:
+    void dispatchSerialize(vcArchive& ar) override;
+    void serialize_(vcArchive& ar, unsigned char version);
+
+   private:
+    static vcPersistent* make();
+    static vc_Instantiator sExemplar;
+  };
 };
 
 class vcFrequencyBuffer;
@@ -326,8 +407,10 @@ VEXFILT_API void vfForwardFFT(const vcFrequencyBuffer& source, vcFrequencyBuffer
 // empty when the buffer's image size is 0 or less) with the buffer's offset
 // and client transform: a forward transform followed by an inverse gives back
 // the image and its offset. An unbound output image is assigned a new image;
-// a bound one keeps its own size, offset and transform and receives the
-// pixels at the positions it shares with the result (vfPelCopy).
+// a bound one keeps its own size and offset and receives the pixels at the
+// positions it shares with the result (vfPelCopy). It keeps its own
+// transform too, except for the double pair, whose two images take the
+// buffer's transform once every poll has passed.
 //
 // Pixels, with m = |element| and k = 1/(width*height) (k passed to the pixel
 // loops as a float): 8/16-bit round(m*k) saturated at 255/65535, or with
@@ -347,8 +430,9 @@ VEXFILT_API void vfInverseFFT(vcFrequencyBuffer& source, vcFrequencyBuffer& resu
 VEXFILT_API void vfInverseFFT(const vcFrequencyBuffer& source, vcFrequencyBuffer& result);
 
 // Real and imaginary parts of the result times k, as double images (the
-// whole complex result, e.g. the signed output of a symmetric filter). The
-// const form never works in place.
+// whole complex result, e.g. the signed output of a symmetric filter); both
+// images, bound or not, take the buffer's transform. The const form never
+// works in place.
 VEXFILT_API void vfInverseFFT(vcFrequencyBuffer& source, vcPelBuffer<double>& real, vcPelBuffer<double>& imaginary,
                               bool inPlace);
 VEXFILT_API void vfInverseFFT(const vcFrequencyBuffer& source, vcPelBuffer<double>& real,
