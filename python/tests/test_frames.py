@@ -166,6 +166,18 @@ def test_bad_frames_filters_and_options_are_refused(frame):
         plan.run(frame, "phase")
 
 
+def test_an_abort_stops_serial_and_threaded_runs(frame):
+    plan = vexfilt.FramePlan(frame.shape, FILTERS["gabor"](), tile_size=64)
+    vexfilt.request_abort()
+    try:
+        for threads in (None, 2):
+            with pytest.raises(KeyboardInterrupt):
+                plan.run(frame, threads=threads)
+    finally:
+        vexfilt.clear_abort()
+    assert plan.run(frame, threads=2).tobytes() == plan.run(frame).tobytes()
+
+
 def test_dask_example_joins_chunks_without_seams(photos):
     da = pytest.importorskip("dask.array", reason="Dask (python3-dask) runs the chunks")
     import dask

@@ -7,6 +7,8 @@ and the GIL released by the heavy vision calls."""
 
 from __future__ import annotations
 
+import os
+import sys
 import threading
 import time
 
@@ -156,3 +158,12 @@ def test_heavy_vision_calls_release_the_gil(grey_photos):
     finally:
         stop.set()
         thread.join()
+
+
+def test_vision_example_runs():
+    sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "examples", "python"))
+    try:
+        import vision
+    finally:
+        sys.path.pop(0)
+    assert vision.main() == 0
