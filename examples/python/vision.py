@@ -28,13 +28,14 @@ def weave(size: int, angle: float, rng: np.random.Generator) -> npt.NDArray[np.f
 
 def relief(size: int, rng: np.random.Generator, dx: float = 0.0, dy: float = 0.0) -> npt.NDArray[np.float64]:
     """Low-pass random relief, moved by (dx, dy) exactly (a Fourier shift, periodic over the image)."""
-    f = np.fft.fftfreq(size)
+    f = np.fft.fftfreq(size, 1.0)
     fy, fx = f[:, None], f[None, :]
     spectrum = np.fft.fft2(rng.normal(0, 1, (size, size))) * np.exp(-(fx ** 2 + fy ** 2) / (2 * 0.05 ** 2))
     if dx or dy:
         spectrum = spectrum * np.exp(-2j * np.pi * (fx * dx + fy * dy))
-    out = np.fft.ifft2(spectrum).real
-    return 128 + 40 * out / out.std()
+    out: npt.NDArray[np.float64] = np.fft.ifft2(spectrum).real
+    scaled: npt.NDArray[np.float64] = 128 + 40 * out / out.std()
+    return scaled
 
 
 def main() -> int:
