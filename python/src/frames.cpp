@@ -181,7 +181,7 @@ void requireFrame(const vcFramePlan& plan, const py::handle& image) {
 }
 
 py::object run(py::object self, const py::object& image, const std::string& output, const py::object& dtype,
-               bool stretch, const py::object& threads) {
+               bool stretch, const py::object& threads, const py::object& progress) {
   const vcFramePlan& plan = self.cast<FramePlan&>().plan;
   const Out kind = outputKind(output, dtype);
   if (stretch && kind != Out::magnitude8 && kind != Out::magnitude16)
@@ -201,27 +201,33 @@ py::object run(py::object self, const py::object& image, const std::string& outp
   FrameRun& r = *state;
 
   if (workers == 0) {
+    vcFramePlan::Progress report;
+    if (!progress.is_none())
+      report = [&progress](long done, long total) {
+        py::gil_scoped_acquire gil;
+        progress(done, total);  // an exception stops the run before the next tile
+      };
     std::visit(
         [&](const auto& in) {
           heavy([&] {
             switch (kind) {
               case Out::real:
-                plan.run(in, r.a, vcFramePlan::eReal);
+                plan.run(in, r.a, vcFramePlan::eReal, report);
                 break;
               case Out::imaginary:
-                plan.run(in, r.a, vcFramePlan::eImaginary);
+                plan.run(in, r.a, vcFramePlan::eImaginary, report);
                 break;
               case Out::magnitude:
-                plan.run(in, r.a, vcFramePlan::eMagnitude);
+                plan.run(in, r.a, vcFramePlan::eMagnitude, report);
                 break;
               case Out::complex:
-                plan.run(in, r.a, r.b);
+                plan.run(in, r.a, r.b, report);
                 break;
               case Out::magnitude8:
-                plan.runMagnitude(in, r.u8, stretch);
+                plan.runMagnitude(in, r.u8, stretch, report);
                 break;
               case Out::magnitude16:
-                plan.runMagnitude(in, r.u16, stretch);
+                plan.runMagnitude(in, r.u16, stretch, report);
                 break;
             }
           });
@@ -241,7 +247,14 @@ py::object run(py::object self, const py::object& image, const std::string& outp
     if (kind == Out::complex) r.b = vcPelBuffer<double>(w, h);
   }
   const long jobs = static_cast<long>(plan.jobs().size());
-  py::cpp_function one([state](int pass, long index) { heavy([&] { state->job(pass, index); }); });
+  // Each job reports to `progress` when it is done, with the GIL held (the count is only
+  // touched then).
+  const long total = jobs * r.passes();
+  auto done = std::make_shared<long>(0);
+  py::cpp_function one([state, done, total, progress](int pass, long index) {
+    heavy([&] { state->job(pass, index); });
+    if (!progress.is_none()) progress(++*done, total);
+  });
   py::object executor = py::module_::import("concurrent.futures").attr("ThreadPoolExecutor")("max_workers"_a = workers);
   try {
     for (int pass = 0; pass < r.passes(); ++pass) {
@@ -312,7 +325,11 @@ threads=None runs the tiles in order on this thread (one call, GIL
 released). threads=n runs them as independent jobs on a
 concurrent.futures.ThreadPoolExecutor of n workers, each job a call with the
 GIL released; the result is the same bit for bit. Abort (Ctrl-C) and
-deadlines stop the run between tiles.)doc";
+deadlines stop the run between tiles.
+
+progress: called as progress(done, total) after each tile (a stretched
+integer magnitude runs every tile twice: total counts both passes); an
+exception it raises stops the run.)doc";
 
 }  // namespace
 
@@ -405,7 +422,7 @@ void bindFrames(py::module_& m) {
           "The impulse response h at the tile size: complex128 (tile_size, tile_size), origin at\n"
           "[tile_size // 2, tile_size // 2] (a kernel for scipy.signal.fftconvolve).")
       .def("run", &run, "image"_a, "output"_a = "real", py::kw_only(), "dtype"_a = py::none(), "stretch"_a = false,
-           "threads"_a = py::none(), kRunDoc)
+           "threads"_a = py::none(), "progress"_a = py::none(), kRunDoc)
       .def("__reduce__",
            [](py::object self) {
              const FramePlan& p = self.cast<const FramePlan&>();

@@ -166,8 +166,24 @@ def test_bad_frames_filters_and_options_are_refused(frame):
         plan.run(frame, "phase")
 
 
-def test_an_abort_stops_serial_and_threaded_runs(frame):
+def test_progress_and_an_abort_stop_serial_and_threaded_runs(frame):
     plan = vexfilt.FramePlan(frame.shape, FILTERS["gabor"](), tile_size=64)
+    n = len(plan.jobs)
+    for threads in (None, 2):
+        seen = []
+        plan.run(frame, "magnitude", dtype=np.uint8, stretch=True, threads=threads,
+                 progress=lambda done, total: seen.append((done, total)))
+        assert seen == [(k, 2 * n) for k in range(1, 2 * n + 1)]  # two passes
+
+        def stop(done, total):
+            if done == 3:
+                raise RuntimeError("enough")
+            seen.append(done)
+
+        seen = []
+        with pytest.raises(RuntimeError, match="enough"):
+            plan.run(frame, threads=threads, progress=stop)
+        assert seen[:2] == [1, 2] and (threads or len(seen) == 2)
     vexfilt.request_abort()
     try:
         for threads in (None, 2):

@@ -82,9 +82,10 @@ def _restore_filter(data: bytes) -> Filter:
 
 def filter_frame(image: Any, filter: Any, *, edge: str = "zero", tolerance: float = 1e-4, tile_size: int = 0,
                  output: str = "real", dtype: Any = None, stretch: bool = False,
-                 threads: int | None = None) -> Any:
+                 threads: int | None = None, progress: Any = None) -> Any:
     """Filters a frame of any size in one call: FramePlan(image.shape, filter, edge=...,
-    tolerance=..., tile_size=...).run(image, output, dtype=..., stretch=..., threads=...).
+    tolerance=..., tile_size=...).run(image, output, dtype=..., stretch=..., threads=...,
+    progress=...).
 
     Build a FramePlan once instead when many frames of one size are filtered.
     """
@@ -92,7 +93,7 @@ def filter_frame(image: Any, filter: Any, *, edge: str = "zero", tolerance: floa
     if shape is None or len(shape) != 2:
         raise TypeError("filter_frame: expected a 2-D numpy array (rows = height, columns = width)")
     plan = FramePlan(shape, filter, edge=edge, tolerance=tolerance, tile_size=tile_size)
-    return plan.run(image, output, dtype=dtype, stretch=stretch, threads=threads)
+    return plan.run(image, output, dtype=dtype, stretch=stretch, threads=threads, progress=progress)
 
 
 @contextlib.contextmanager
