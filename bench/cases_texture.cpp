@@ -39,7 +39,9 @@ const vcGaborBank& bank() {
   return b;
 }
 
-const vcPelBuffer<unsigned char>& image() { return inputsFor(kShape, 0).image; }
+const vcPelBuffer<unsigned char>& image() {
+  return inputsFor(kShape, 0).image;
+}
 
 template <class Run>
 void loop(benchmark::State& state, Run&& run) {
@@ -118,8 +120,7 @@ const bool registered = [] {
   benchmark::RegisterBenchmark("texture/bank_energy_step4/2048x2048", bankEnergy)
       ->Arg(4)
       ->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("texture/bank_energy_exact/2048x2048", bankEnergyExact)
-      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("texture/bank_energy_exact/2048x2048", bankEnergyExact)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("texture/forward/2048x2048", forward)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("texture/banded_inverse/2048x2048", bandedInverse)
       ->DenseRange(0, 15)

@@ -149,7 +149,10 @@ vcFramePlan::vcFramePlan(long width, long height, const vcFrameFilter& filter, v
     reference = response;
     referenceFilter = std::move(f);
   }
-  if (!referenceFilter) throw vcFrequencyDefs::InvalidSize("Kernel does not fit the tile.");
+  if (!referenceFilter) {
+    if (filter.kind() == vcFrameFilter::eKernel) throw vcFrequencyDefs::InvalidSize("Kernel does not fit the tile.");
+    throw std::invalid_argument("vcFramePlan: the filter's DC radius reaches outside a 2048 x 2048 spectrum");
+  }
   const auto refuse = [&](long T, const Response* own) {
     double reach = reference.energy > 0.0 ? reference.tailEnergy((T - 1) / 2) / reference.energy : 0.0;
     if (own && own->energy > 0.0) reach = std::max(reach, own->tailEnergy(own->maxMargin()) / own->energy);

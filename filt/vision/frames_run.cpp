@@ -138,6 +138,14 @@ void checkOutput(const vcPelBuffer<U>& output, long width, long height) {
     throw vcFrequencyDefs::InvalidSize("Output does not match the plan.");
 }
 
+// Tiles read the input around what they write: an output sharing pixels
+// with the input (or with the other output) would feed later tiles filtered
+// values.
+void checkApart(const vc_PelBuffer& a, const vc_PelBuffer& b) {
+  if (a.rep().sharesPixelsWith(b.rep()))
+    throw std::invalid_argument("vcFramePlan: an output shares pixels with the input or the other output");
+}
+
 // An unbound caller output gets a new frame image, assigned only after the
 // run; a bound one is written directly.
 template <class U>
@@ -222,6 +230,7 @@ void vcFramePlan::runJob(const vcFrameJob& job, const vcPelBuffer_const<T>& inpu
                          Output what, Workspace& workspace) const {
   checkInput(input);
   checkOutput(output, width_, height_);
+  checkApart(input, output);
   checkJob(job);
   if (what != eReal && what != eMagnitude && what != eImaginary)
     throw std::invalid_argument("vcFramePlan: unknown output");
@@ -235,6 +244,9 @@ void vcFramePlan::runJob(const vcFrameJob& job, const vcPelBuffer_const<T>& inpu
   checkInput(input);
   checkOutput(real, width_, height_);
   checkOutput(imaginary, width_, height_);
+  checkApart(input, real);
+  checkApart(input, imaginary);
+  checkApart(real, imaginary);
   checkJob(job);
   const CoreRows c = coreOf(job, transformTile(job, input, workspace), tile_);
   writeDouble(c, outputAt(real, job.output), real.rep().rowStride(), eReal);
@@ -254,6 +266,7 @@ void vcFramePlan::runMagnitudeJob(const vcFrameJob& job, const vcPelBuffer_const
                                   bool stretch, const vcFrameRange& range, Workspace& workspace) const {
   checkInput(input);
   checkOutput(output, width_, height_);
+  checkApart(input, output);
   checkJob(job);
   const CoreRows c = coreOf(job, transformTile(job, input, workspace), tile_);
   writeSmall(c, outputAt(output, job.output), pitchOf(output), stretch, range);

@@ -65,16 +65,6 @@ void vf_PrepareEdges(vcPelBuffer<double>& image, const vcPhaseCorrelationOptions
     }
 }
 
-// Sum of squares of the pixels.
-double vf_Energy(const vcPelBuffer_const<double>& image) {
-  double s = 0.0;
-  for (long y = 0; y < image.height(); ++y) {
-    const double* row = image.pointToOffset() + y * image.rep().rowStride();
-    for (long x = 0; x < image.width(); ++x) s += row[x] * row[x];
-  }
-  return s;
-}
-
 // Splits the transform Z of reference + i * moving (two real images) into
 // the two spectra: R(k) = (Z(k) + conj Z(-k)) / 2, M(k) = (Z(k) - conj
 // Z(-k)) / 2i.
@@ -166,13 +156,17 @@ vcPelBuffer<double> vf_BlockAverage(const vcPelBuffer_const<double>& image, long
   const long h = image.height() / f;
   vcPelBuffer<double> out(w, h);
   const double k = 1.0 / static_cast<double>(f * f);
-  for (long y = 0; y < h; ++y)
-    for (long x = 0; x < w; ++x) {
-      double s = 0.0;
-      for (long j = 0; j < f; ++j)
-        for (long i = 0; i < f; ++i) s += image.get(x * f + i, y * f + j);
-      out.set(x, y, s * k);
+  std::vector<double> acc(static_cast<std::size_t>(w));
+  for (long y = 0; y < h; ++y) {
+    std::fill(acc.begin(), acc.end(), 0.0);
+    for (long j = 0; j < f; ++j) {
+      const double* row = image.pointToOffset() + (y * f + j) * image.rep().rowStride();
+      for (long x = 0; x < w; ++x)
+        for (long i = 0; i < f; ++i) acc[static_cast<std::size_t>(x)] += row[x * f + i];
     }
+    double* dst = out.pointToOffset() + y * out.rep().rowStride();
+    for (long x = 0; x < w; ++x) dst[x] = acc[static_cast<std::size_t>(x)] * k;
+  }
   return out;
 }
 
@@ -195,12 +189,6 @@ vc_Coarse vf_CoarseStage(const vcPelBuffer_const<double>& reference, const vcPel
   vf_PrepareEdges(r, options, edges);
   vf_PrepareEdges(m, options, edges);
   vc_Coarse out;
-  // Both spectra come from one transform of r + i m, whose single-precision
-  // round-off leaks about 1e-7 of one image's spectrum into the other's. An
-  // image with no contrast, or with less than 1e-5 of the other's, would be
-  // measured on that leak alone: refuse it (confidence 0) instead.
-  const double er = vf_Energy(r), em = vf_Energy(m);
-  if (!(er > 0.0 && em > 0.0) || em < 1e-10 * er || er < 1e-10 * em) return out;
 
   // Two separate transforms: one transform of r + i m would share its
   // single-precision round-off between the two spectra, and that shared

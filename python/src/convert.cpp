@@ -91,6 +91,13 @@ py::array spectrumView(vcFrequencyBuffer& buffer, py::handle owner) {
                    owner);
 }
 
+vcFrequencyBuffer& outBuffer(const py::handle& out, const char* what) {
+  if (!py::isinstance<vcFrequencyBuffer>(out))
+    throw py::type_error(std::string(what) + ": out must be a FrequencyBuffer, not " +
+                         py::str(py::type::of(out).attr("__name__")).cast<std::string>());
+  return out.cast<vcFrequencyBuffer&>();
+}
+
 long paddedSize(long size) {
   long padded = 1;
   while (padded < size) padded <<= 1;

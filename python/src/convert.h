@@ -87,6 +87,8 @@ py::array spectrumView(vcFrequencyBuffer& buffer, py::handle owner);
 // it stay valid: a non-empty target whose padded size differs from the
 // result's (width x height) is refused with ValueError.
 void requireTarget(const vcFrequencyBuffer& target, long width, long height, const char* what);
+// The FrequencyBuffer behind an `out` argument; TypeError for anything else.
+vcFrequencyBuffer& outBuffer(const py::handle& out, const char* what);
 // The padded size a buffer gets from an image of width x height.
 long paddedSize(long size);
 

@@ -29,9 +29,11 @@ std::unique_ptr<Filter> load(const py::bytes& data) {
   vcMemoryArchive ar(std::vector<unsigned char>(view.begin(), view.end()));
   std::unique_ptr<vcPersistent> object = ar.loadObject();
   auto* filter = dynamic_cast<Filter*>(object.get());
-  if (filter == nullptr)
-    throw py::type_error("load_filter: the record holds a " + vc_Instantiator::nameOf(typeid(*object)) +
+  if (filter == nullptr) {
+    const vcPersistent& loaded = *object;
+    throw py::type_error("load_filter: the record holds a " + vc_Instantiator::nameOf(typeid(loaded)) +
                          ", not a filter");
+  }
   if (ar.position() != view.size()) throw py::value_error("load_filter: bytes left over after the record");
   object.release();
   return std::unique_ptr<Filter>(filter);

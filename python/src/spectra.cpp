@@ -50,7 +50,7 @@ py::object binary(BinaryOp op, const Buffer& a, const Buffer& b, py::object out,
     heavy([&] { op(a, b, result); });
     return py::cast(std::move(result));
   }
-  Buffer& target = out.cast<Buffer&>();
+  Buffer& target = outBuffer(out, what);
   if (&target != &a && &target != &b && !a.isEmpty()) requireTarget(target, a.width(), a.height(), what);
   heavy([&] { op(a, b, target); });
   return out;
@@ -231,7 +231,7 @@ void bindSpectra(py::module_& m) {
           heavy([&] { vfFrequencyConjugate(a, result); });
           return py::cast(std::move(result));
         }
-        Buffer& target = out.cast<Buffer&>();
+        Buffer& target = outBuffer(out, "conjugate");
         if (&target == &a) {
           heavy([&] { vfFrequencyConjugate(target); });
         } else {

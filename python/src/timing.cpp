@@ -1,8 +1,13 @@
 // Timing of the C++ calls themselves, for bench/python_bench.py: the same
 // work as vexfilt.forward / vexfilt.inverse done in a C++ loop, the way a C++
 // host would (one image made once, result buffers reused), so that the
-// binding's own cost can be told apart. Not part of the public API.
-#include <chrono>
+// binding's own cost can be told apart. Each call is timed on the calling
+// thread's CPU clock (user + system time of this thread, page faults
+// included), which other processes on a busy machine do not disturb; Python's
+// time.thread_time() reads the same clock. cpu=False times wall-clock seconds.
+// Not part of the public API.
+#include <time.h>
+
 #include <vector>
 
 #include "convert.h"
@@ -10,20 +15,24 @@
 namespace vfpy {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+double seconds(bool cpu) {
+  timespec t{};
+  clock_gettime(cpu ? CLOCK_THREAD_CPUTIME_ID : CLOCK_MONOTONIC, &t);
+  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
 
 template <class F>
-py::list timeCalls(long repeats, F&& call) {
-  std::vector<double> seconds;
+py::list timeCalls(long repeats, bool cpu, F&& call) {
+  std::vector<double> times;
   heavy([&] {
     for (long i = 0; i < repeats; ++i) {
-      const auto start = Clock::now();
+      const double start = seconds(cpu);
       call();
-      seconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+      times.push_back(seconds(cpu) - start);
     }
   });
   py::list out;
-  for (double s : seconds) out.append(s);
+  for (double t : times) out.append(t);
   return out;
 }
 
@@ -31,33 +40,36 @@ py::list timeCalls(long repeats, F&& call) {
 
 void bindTiming(py::module_& m) {
   using namespace pybind11::literals;
-  py::module_ t = m.def_submodule("_timing", "Per-call times of C++ loops (for the benchmark only).");
+  py::module_ t = m.def_submodule("_timing", "Per-call CPU times of C++ loops (for the benchmark only).");
   t.def(
       "forward",
-      [](const py::array& image, long repeats) {
+      [](const py::array& image, long repeats, bool cpu) {
         if (pixelKind(image, "forward") != 0) throw py::type_error("_timing.forward: uint8 images only");
         const vcPelBuffer<unsigned char> pixels = toImage<unsigned char>(image);
         vcFrequencyBuffer result;
-        return timeCalls(repeats, [&] { vfForwardFFT<unsigned char>(pixels, result); });
+        return timeCalls(repeats, cpu, [&] { vfForwardFFT<unsigned char>(pixels, result); });
       },
-      "image"_a, "repeats"_a, "Seconds of each of `repeats` vfForwardFFT calls (uint8 image, result reused).");
+      "image"_a, "repeats"_a, "cpu"_a = true,
+      "Seconds of each of `repeats` vfForwardFFT calls (uint8 image, result reused).");
   t.def(
       "inverse",
-      [](const vcFrequencyBuffer& source, long repeats) {
+      [](const vcFrequencyBuffer& source, long repeats, bool cpu) {
         vcFrequencyBuffer result;
-        return timeCalls(repeats, [&] { vfInverseFFT(source, result); });
+        return timeCalls(repeats, cpu, [&] { vfInverseFFT(source, result); });
       },
-      "buffer"_a, "repeats"_a, "Seconds of each of `repeats` buffer-to-buffer vfInverseFFT calls (result reused).");
+      "buffer"_a, "repeats"_a, "cpu"_a = true,
+      "Seconds of each of `repeats` buffer-to-buffer vfInverseFFT calls (result reused).");
   t.def(
       "inverse_image",
-      [](const vcFrequencyBuffer& source, long repeats) {
+      [](const vcFrequencyBuffer& source, long repeats, bool cpu) {
         vcPelBuffer<double> image;
-        return timeCalls(repeats, [&] {
+        return timeCalls(repeats, cpu, [&] {
           image = vcPelBuffer<double>();
           vfInverseFFT<double>(source, image, false);
         });
       },
-      "buffer"_a, "repeats"_a, "Seconds of each of `repeats` inverse calls to a new float64 magnitude image.");
+      "buffer"_a, "repeats"_a, "cpu"_a = true,
+      "Seconds of each of `repeats` inverse calls to a new float64 magnitude image.");
 }
 
 }  // namespace vfpy

@@ -22,7 +22,7 @@ void requireSizeLimit(const py::array& image) {
 // The buffer a call writes into: `out`, checked, or a new one.
 Buffer& target(py::object& out, long width, long height, const char* what) {
   if (out.is_none()) out = py::cast(Buffer());
-  Buffer& buffer = out.cast<Buffer&>();
+  Buffer& buffer = outBuffer(out, what);
   requireTarget(buffer, paddedSize(width), paddedSize(height), what);
   return buffer;
 }
@@ -110,7 +110,7 @@ py::object inverse(Buffer& buffer, py::object output, bool stretch, bool inPlace
       return py::make_tuple(toArray(re), toArray(im));
     }
     if (out.is_none()) out = py::cast(Buffer());
-    Buffer& result = out.cast<Buffer&>();
+    Buffer& result = outBuffer(out, "inverse");
     if (!buffer.isEmpty() && &result != &buffer) requireTarget(result, buffer.width(), buffer.height(), "inverse");
     heavy([&] { vfInverseFFT(buffer, result, inPlace); });
     return out;

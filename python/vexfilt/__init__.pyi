@@ -10,10 +10,10 @@ import numpy.typing as npt
 
 __version__: str
 
-Image = npt.NDArray[np.uint8] | npt.NDArray[np.uint16] | npt.NDArray[np.float64]
-ImageLike = Image | npt.NDArray[np.complexfloating[Any, Any]]
-Size = tuple[int, int]
-Pair = tuple[float, float]
+_Image = npt.NDArray[np.uint8] | npt.NDArray[np.uint16] | npt.NDArray[np.float64]
+_ImageLike = _Image | npt.NDArray[np.complexfloating[Any, Any]]
+_Size = tuple[int, int]
+_Pair = tuple[float, float]
 
 # ---- errors ----
 
@@ -63,7 +63,7 @@ class FrequencyBuffer:
     @property
     def shape(self) -> tuple[int, int]: ...
     @property
-    def size(self) -> Size: ...
+    def size(self) -> _Size: ...
     @property
     def image_width(self) -> int: ...
     @property
@@ -107,7 +107,7 @@ def conjugate(a: FrequencyBuffer, out: FrequencyBuffer | None = ...) -> Frequenc
 
 # ---- transforms ----
 
-def forward(image: ImageLike | FrequencyBuffer, imaginary: Image | None = ..., *,
+def forward(image: _ImageLike | FrequencyBuffer, imaginary: _Image | None = ..., *,
             out: FrequencyBuffer | None = ...) -> FrequencyBuffer: ...
 
 # `output` is one of these names or the numpy dtype itself (np.uint8, ...).
@@ -171,7 +171,7 @@ class _Ring(Filter):
     frequency: float
     sigma: float
     plateau: float
-    size: Size
+    size: _Size
     @property
     def support_width(self) -> int: ...
 
@@ -180,26 +180,26 @@ class BandPass(_Ring):
     @overload
     def __init__(self) -> None: ...
     @overload
-    def __init__(self, sigma: float, plateau: float, frequency: float, size: Size,
+    def __init__(self, sigma: float, plateau: float, frequency: float, size: _Size,
                  dc_removal_radius: int = ...) -> None: ...
-    def set(self, sigma: float, plateau: float, frequency: float, size: Size, dc_removal_radius: int = ...) -> None: ...
+    def set(self, sigma: float, plateau: float, frequency: float, size: _Size, dc_removal_radius: int = ...) -> None: ...
 
 class BandReject(_Ring):
     dc_protection_radius: int
     @overload
     def __init__(self) -> None: ...
     @overload
-    def __init__(self, sigma: float, plateau: float, frequency: float, size: Size,
+    def __init__(self, sigma: float, plateau: float, frequency: float, size: _Size,
                  dc_protection_radius: int = ...) -> None: ...
-    def set(self, sigma: float, plateau: float, frequency: float, size: Size,
+    def set(self, sigma: float, plateau: float, frequency: float, size: _Size,
             dc_protection_radius: int = ...) -> None: ...
 
 class _Patch(Filter):
     angle: float
     frequency: float
-    sigma: Pair
-    plateau: Pair
-    size: Size
+    sigma: _Pair
+    plateau: _Pair
+    size: _Size
     @property
     def support_width(self) -> int: ...
     @property
@@ -210,9 +210,9 @@ class Gabor(_Patch):
     @overload
     def __init__(self) -> None: ...
     @overload
-    def __init__(self, sigma: Pair, plateau: Pair, angle: float, frequency: float, size: Size,
+    def __init__(self, sigma: _Pair, plateau: _Pair, angle: float, frequency: float, size: _Size,
                  dc_removal_radius: int = ...) -> None: ...
-    def set(self, sigma: Pair, plateau: Pair, angle: float, frequency: float, size: Size,
+    def set(self, sigma: _Pair, plateau: _Pair, angle: float, frequency: float, size: _Size,
             dc_removal_radius: int = ...) -> None: ...
 
 class GaborReject(_Patch):
@@ -220,9 +220,9 @@ class GaborReject(_Patch):
     @overload
     def __init__(self) -> None: ...
     @overload
-    def __init__(self, sigma: Pair, plateau: Pair, angle: float, frequency: float, size: Size,
+    def __init__(self, sigma: _Pair, plateau: _Pair, angle: float, frequency: float, size: _Size,
                  dc_protection_radius: int = ...) -> None: ...
-    def set(self, sigma: Pair, plateau: Pair, angle: float, frequency: float, size: Size,
+    def set(self, sigma: _Pair, plateau: _Pair, angle: float, frequency: float, size: _Size,
             dc_protection_radius: int = ...) -> None: ...
 
 class ImageFilter(Filter):

@@ -331,6 +331,7 @@ TEST(FramePlan, RefusesWhatItCannotDoBeforeAllocating) {
   EXPECT_THROW(vcFramePlan(10, 10, g, vcEdgeMode::eZero, 1e-4, 48), vcFrequencyDefs::InvalidSize);
   EXPECT_THROW(vcFrameFilter::bandPass(-1.0, 0.0, 0.2), vcFrequencyDefs::InvalidArgument);
   EXPECT_THROW(vcFrameFilter::kernel(vcPelBuffer<double>(2049, 1)), vcFrequencyDefs::InvalidSize);
+  EXPECT_THROW(vcFramePlan(10, 10, vcFrameFilter::bandPass(0.05, 0.0, 0.2, 1500)), std::invalid_argument);
   // A response far too long for one buffer: the error names what the largest
   // tile reaches.
   try {
@@ -354,6 +355,11 @@ TEST(FramePlan, RefusesWhatItCannotDoBeforeAllocating) {
   EXPECT_THROW(plan.run<double>(vcPelBuffer<double>(), out), vcFrequencyDefs::UnboundWindow);
   EXPECT_THROW(plan.run<double>(vcPelBuffer<double>(99, 80), out), vcFrequencyDefs::InvalidSize);
   EXPECT_THROW(plan.run<double>(vcPelBuffer<double>(100, 80), wrong), vcFrequencyDefs::InvalidSize);
+  vcPelBuffer<double> same(100, 80), other(100, 80);
+  vfPelSet(same, 1.0);
+  EXPECT_THROW(plan.run<double>(same, same), std::invalid_argument);
+  EXPECT_THROW(plan.run<double>(same, other, other), std::invalid_argument);
+  EXPECT_EQ(same.get(50, 40), 1.0);
   vcFrameJob forged = plan.jobs().front();
   forged.output.width += 1000;
   vcFramePlan::Workspace ws;

@@ -10,7 +10,8 @@
 //
 // Options for measurements: --fine follow|ps|hann|tukey|none (the fine stage's
 // edge treatment), --taper T (the following window's taper fraction),
-// --coarse-side N (the coarse stage's largest side),
+// --coarse-side N (the coarse stage's largest side), --angles N and --radii N
+// (the log-polar grid of --similarity),
 // --coarse ps|hann|tukey|none, --large-shifts,
 // --integer (no sub-pixel stage), --repeat N (time N calls, report the mean).
 #include <chrono>
@@ -33,6 +34,8 @@ struct Args {
   std::string outDir;
   bool similarity = false;
   int repeat = 1;
+  long angles = 512;
+  long radii = 256;
   vcPhaseCorrelationOptions options;
 };
 
@@ -53,6 +56,10 @@ Args parse(const std::vector<std::string>& argv) {
       a.options.largeShifts = true;
     } else if (s == "--integer") {
       a.options.subPixel = false;
+    } else if (s == "--angles") {
+      a.angles = std::stol(value());
+    } else if (s == "--radii") {
+      a.radii = std::stol(value());
     } else if (s == "--coarse-side") {
       a.options.coarseSide = std::stol(value());
     } else if (s == "--taper") {
@@ -157,6 +164,8 @@ int run(const std::vector<std::string>& argv) {
   if (args.similarity) {
     vcSimilarityOptions options;
     options.translation = args.options;
+    options.angles = args.angles;
+    options.radii = args.radii;
     const vcSimilarityRegistration plan(a.width, a.height, options);
     vcSimilarity r;
     for (int i = 0; i < args.repeat; ++i) r = plan.run(ref, mov);

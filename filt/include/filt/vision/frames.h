@@ -144,8 +144,11 @@ class VEXFILT_API vcFramePlan {
   };
 
   // Builds the plan for width x height frames. tileSize 0 chooses the tile
-  // for speed among the powers of two whose margin leaves a core; a power of
-  // two from 1 to 2048 imposes it. Throws, before allocating for a frame:
+  // for speed among the powers of two that hold the filter's extent (its
+  // margin measured at growing sizes until it settles, so that a tile too
+  // coarse to resolve the filter is never taken) and leave a core; a power
+  // of two from 1 to 2048 imposes it. Building measures impulse responses of
+  // up to 2048 x 2048 (transient memory, about 40 MiB at the largest). Throws, before allocating for a frame:
   // InvalidSize "Frame width and height must be from 1 to 65536.",
   // InvalidArgument "Tolerance must be between 0 and 1." (exclusive),
   // InvalidSize "Tile size must be 0 or a power of 2 up to 2048.", the
@@ -193,8 +196,9 @@ class VEXFILT_API vcFramePlan {
   // ---- whole frames ----
   // Outputs must be unbound (a new image of the frame's size with the input's
   // offset and transform is made, and assigned only when the run completes)
-  // or bound with the frame's size (written tile by tile). Inputs must be
-  // bound with the frame's size. Throws UnboundWindow (no text), InvalidSize
+  // or bound with the frame's size (written tile by tile), sharing no pixels
+  // with the input or each other (std::invalid_argument, before writing).
+  // Inputs must be bound with the frame's size. Throws UnboundWindow (no text), InvalidSize
   // "Frame does not match the plan." (input) / "Output does not match the
   // plan." before writing, and the attention poll's exception: the run stops
   // before a tile; a bound output then holds the tiles of the jobs before it
@@ -223,7 +227,9 @@ class VEXFILT_API vcFramePlan {
   // ---- single tiles, for hosts that spread the work ----
   // Inputs are the whole frame; outputs are bound frame-sized images (jobs
   // write disjoint rectangles, so threads may share one output). Same
-  // errors as the runs, checked first; one attention poll at the start.
+  // errors as the runs, checked first, and std::invalid_argument for a job
+  // that is not one of jobs(); the attention check is polled before the
+  // tile (and by the transforms, as they always do).
   template <class T>
   void runJob(const vcFrameJob& job, const vcPelBuffer_const<T>& input, vcPelBuffer<double>& output, Output what,
               Workspace& workspace) const;

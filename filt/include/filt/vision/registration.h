@@ -35,8 +35,9 @@
 //     the last answer.
 // Measured accuracy (bench/align_compare.py, docs/registration.md): on 512 x
 // 512 crops of photographs with noise of 5 grey levels and shifts up to a
-// quarter of the size, about 0.015 px RMS and below 0.05 px at worst;
-// exact shifts of clean synthetic images to a few thousandths of a pixel.
+// quarter of the size, 0.021 px RMS and 0.06 px at worst (scikit-image's
+// upsampled phase correlation 0.09 px RMS, OpenCV's 0.11); exact shifts of
+// clean synthetic images to a few thousandths of a pixel.
 //
 // Shifts past half the size: a circular correlation knows the shift only
 // modulo the size. By default the answer lies in (-size/2, size/2]; with
@@ -165,7 +166,11 @@ VEXFILT_API vcTranslation vfPhaseCorrelate(const vcPelBuffer_const<double>& refe
 // magnitude spectrum is settled by correlating both candidates with the
 // reference, and the translation is measured on the corrected image. The
 // log-polar step is repeated once on the corrected image to measure what is
-// left. angle in (-pi, pi], scale from 0.5 to 2.
+// left; then the shifts of a 3 x 3 grid of blocks of the corrected image,
+// measured by the translation correlator and fitted by a small similarity,
+// refine angle and scale (measured on noisy photographs: 0.016 degrees and
+// 0.015 % RMS, against 0.11 and 0.11 from the log-polar grid alone). angle in
+// (-pi, pi], scale from 0.5 to 2.
 // ---------------------------------------------------------------------------
 
 struct vcSimilarityOptions {
