@@ -13,7 +13,7 @@ match the plan's edge modes ('reflect' is numpy's 'symmetric' in both).
 from __future__ import annotations
 
 import sys
-from typing import Any
+from typing import Any, Literal
 
 import dask
 import dask.array as da
@@ -21,18 +21,20 @@ import numpy as np
 import numpy.typing as npt
 import vexfilt
 
+Edge = Literal["zero", "periodic", "reflect", "nearest"]
+
 # map_overlap's boundary for each edge mode of a plan.
 BOUNDARY: dict[str, Any] = {"zero": 0, "periodic": "periodic", "reflect": "reflect", "nearest": "nearest"}
 
 
-def probe_plan(frame: Any, filt: vexfilt.Filter, edge: vexfilt.Edge = "zero",
+def probe_plan(frame: Any, filt: vexfilt.Filter, edge: Edge = "zero",
                tolerance: float = 1e-4) -> vexfilt.FramePlan:
     """The plan for the largest chunk of `frame`: its tile size and margin serve every chunk."""
     chunk = (max(frame.chunks[0]), max(frame.chunks[1]))
     return vexfilt.FramePlan(chunk, filt, edge=edge, tolerance=tolerance)
 
 
-def filter_chunked(frame: Any, filt: vexfilt.Filter, edge: vexfilt.Edge = "zero", tolerance: float = 1e-4) -> Any:
+def filter_chunked(frame: Any, filt: vexfilt.Filter, edge: Edge = "zero", tolerance: float = 1e-4) -> Any:
     """The real part of `frame` (a 2-D dask array) filtered by `filt`, chunk by chunk.
 
     The probe plan fixes the tile size and so the margin (and the impulse

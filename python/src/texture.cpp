@@ -72,8 +72,7 @@ auto onImage(const py::object& image, const char* what, F&& f) {
   return std::visit([&](const auto& img) { return heavy([&] { return f(img); }); }, pixels);
 }
 
-void train(Model& model, const py::sequence& images) {
-  if (py::len(images) == 0) throw vcFrequencyDefs::InvalidArgument("train: no images");
+void train(Model& model, const py::iterable& images) {
   std::vector<AnyImage> pixels;
   for (const py::handle& h : images) {
     pixels.push_back(toAnyImage(h, "train"));
@@ -88,7 +87,7 @@ void train(Model& model, const py::sequence& images) {
         for (const AnyImage& p : pixels) list.push_back(std::get<Image>(p));
         heavy([&] { model.train(list); });
       },
-      pixels.front());
+      pixels.empty() ? AnyImage() : pixels.front());  // no images: the model's own error
 }
 
 const char* kBankDoc = R"doc(A bank of Gabor filters and a defect model of a texture.
@@ -197,7 +196,7 @@ void bindTexture(py::module_& m) {
           },
           "image"_a, py::kw_only(), "step"_a = 1, "Orientation, coherence and energy maps (TextureMaps).")
       .def("train", &train, "images"_a,
-           "Trains the defect model on a list of defect-free images of one dtype (each larger than\n"
+           "Trains the defect model on defect-free images (any iterable of arrays) of one dtype (each larger than\n"
            "2 * margin + 1 both ways); replaces earlier training. Releases the GIL.")
       .def(
           "distance",

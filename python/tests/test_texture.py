@@ -98,7 +98,7 @@ def test_defects_found_on_a_pasted_patch_and_models_pickle(textures):
     bank = vexfilt.GaborBank([0.05, 0.1, 0.2], orientations=8, smoothing=16)
     untrained = pickle.loads(pickle.dumps(bank))
     assert untrained == bank and not untrained.trained
-    bank.train([train])
+    bank.train(image for image in [train])  # any iterable
     assert bank.trained and bank != untrained and bank.mean.shape == (24,) and bank.covariance.shape == (24, 24)
     defects = bank.defects(test)
     assert defects.dtype == np.bool_ and defects.shape == test.shape

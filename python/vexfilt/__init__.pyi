@@ -3,7 +3,7 @@ from __future__ import annotations
 
 import enum
 from contextlib import AbstractContextManager
-from typing import Any, Callable, Iterator, Literal, Sequence, overload
+from typing import Any, Callable, Iterable, Iterator, Literal, Sequence, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -238,8 +238,8 @@ class ImageFilter(Filter):
 
 # ---- frames of any size ----
 
-Edge = Literal["zero", "periodic", "reflect", "nearest"]
-FilterLike = Filter | npt.NDArray[np.float64] | npt.NDArray[np.complexfloating[Any, Any]]
+_Edge = Literal["zero", "periodic", "reflect", "nearest"]
+_FilterLike = Filter | npt.NDArray[np.float64] | npt.NDArray[np.complexfloating[Any, Any]]
 
 class FrameRect:
     @property
@@ -264,7 +264,7 @@ class FrameJob:
     def __iter__(self) -> Iterator[FrameRect]: ...
 
 class FramePlan:
-    def __init__(self, shape: tuple[int, int], filter: FilterLike, edge: Edge = ..., tolerance: float = ...,
+    def __init__(self, shape: tuple[int, int], filter: _FilterLike, edge: _Edge = ..., tolerance: float = ...,
                  tile_size: int = ...) -> None: ...
     @property
     def shape(self) -> tuple[int, int]: ...
@@ -290,50 +290,50 @@ class FramePlan:
     def tile_filter(self) -> Filter: ...
     def impulse_response(self) -> npt.NDArray[np.complex128]: ...
     @overload
-    def run(self, image: Image, output: Literal["real", "imaginary"] = ..., *, dtype: None = ...,
+    def run(self, image: _Image, output: Literal["real", "imaginary"] = ..., *, dtype: None = ...,
             stretch: Literal[False] = ..., threads: int | None = ...,
             progress: Callable[[int, int], object] | None = ...) -> npt.NDArray[np.float64]: ...
     @overload
-    def run(self, image: Image, output: Literal["complex"], *, dtype: None = ..., stretch: Literal[False] = ...,
+    def run(self, image: _Image, output: Literal["complex"], *, dtype: None = ..., stretch: Literal[False] = ...,
             threads: int | None = ...,
             progress: Callable[[int, int], object] | None = ...) -> npt.NDArray[np.complex128]: ...
     @overload
-    def run(self, image: Image, output: Literal["magnitude"], *, dtype: None = ..., stretch: Literal[False] = ...,
+    def run(self, image: _Image, output: Literal["magnitude"], *, dtype: None = ..., stretch: Literal[False] = ...,
             threads: int | None = ...,
             progress: Callable[[int, int], object] | None = ...) -> npt.NDArray[np.float64]: ...
     @overload
-    def run(self, image: Image, output: Literal["magnitude"], *, dtype: Literal["uint8"], stretch: bool = ...,
+    def run(self, image: _Image, output: Literal["magnitude"], *, dtype: Literal["uint8"], stretch: bool = ...,
             threads: int | None = ...,
             progress: Callable[[int, int], object] | None = ...) -> npt.NDArray[np.uint8]: ...
     @overload
-    def run(self, image: Image, output: Literal["magnitude"], *, dtype: Literal["uint16"], stretch: bool = ...,
+    def run(self, image: _Image, output: Literal["magnitude"], *, dtype: Literal["uint16"], stretch: bool = ...,
             threads: int | None = ...,
             progress: Callable[[int, int], object] | None = ...) -> npt.NDArray[np.uint16]: ...
     @overload
-    def run(self, image: Image, output: str, *, dtype: npt.DTypeLike = ..., stretch: bool = ...,
+    def run(self, image: _Image, output: str, *, dtype: npt.DTypeLike = ..., stretch: bool = ...,
             threads: int | None = ...,
             progress: Callable[[int, int], object] | None = ...) -> npt.NDArray[Any]: ...
     def __reduce__(self) -> tuple[Any, ...]: ...
 
 @overload
-def filter_frame(image: Image, filter: FilterLike, *, edge: Edge = ..., tolerance: float = ..., tile_size: int = ...,
+def filter_frame(image: _Image, filter: _FilterLike, *, edge: _Edge = ..., tolerance: float = ..., tile_size: int = ...,
                  output: Literal["real", "imaginary", "magnitude"] = ..., dtype: None = ...,
                  stretch: Literal[False] = ..., threads: int | None = ...,
             progress: Callable[[int, int], object] | None = ...) -> npt.NDArray[np.float64]: ...
 @overload
-def filter_frame(image: Image, filter: FilterLike, *, edge: Edge = ..., tolerance: float = ..., tile_size: int = ...,
+def filter_frame(image: _Image, filter: _FilterLike, *, edge: _Edge = ..., tolerance: float = ..., tile_size: int = ...,
                  output: Literal["complex"], dtype: None = ..., stretch: Literal[False] = ...,
                  threads: int | None = ...,
                  progress: Callable[[int, int], object] | None = ...) -> npt.NDArray[np.complex128]: ...
 @overload
-def filter_frame(image: Image, filter: FilterLike, *, edge: Edge = ..., tolerance: float = ..., tile_size: int = ...,
+def filter_frame(image: _Image, filter: _FilterLike, *, edge: _Edge = ..., tolerance: float = ..., tile_size: int = ...,
                  output: str = ..., dtype: npt.DTypeLike = ..., stretch: bool = ...,
                  threads: int | None = ...,
                  progress: Callable[[int, int], object] | None = ...) -> npt.NDArray[Any]: ...
 
 # ---- registration ----
 
-EdgeTreatment = Literal["periodic_smooth", "hann", "tukey", "none"]
+_EdgeTreatment = Literal["periodic_smooth", "hann", "tukey", "none"]
 
 class Translation:
     @property
@@ -362,21 +362,21 @@ class Similarity:
     def ambiguous(self) -> bool: ...
 
 @overload
-def phase_correlate(reference: Image, moving: Image, *, surface: Literal[False] = ..., large_shifts: bool = ...,
-                    sub_pixel: bool = ..., edges: EdgeTreatment = ..., coarse_edges: EdgeTreatment = ...,
+def phase_correlate(reference: _Image, moving: _Image, *, surface: Literal[False] = ..., large_shifts: bool = ...,
+                    sub_pixel: bool = ..., edges: _EdgeTreatment = ..., coarse_edges: _EdgeTreatment = ...,
                     tukey_alpha: float = ..., coarse_side: int = ..., fine_side: int = ...,
                     following_window: bool = ..., following_taper: float = ...,
                     ambiguity_threshold: float = ...) -> Translation: ...
 @overload
-def phase_correlate(reference: Image, moving: Image, *, surface: Literal[True], large_shifts: bool = ...,
-                    sub_pixel: bool = ..., edges: EdgeTreatment = ..., coarse_edges: EdgeTreatment = ...,
+def phase_correlate(reference: _Image, moving: _Image, *, surface: Literal[True], large_shifts: bool = ...,
+                    sub_pixel: bool = ..., edges: _EdgeTreatment = ..., coarse_edges: _EdgeTreatment = ...,
                     tukey_alpha: float = ..., coarse_side: int = ..., fine_side: int = ...,
                     following_window: bool = ..., following_taper: float = ...,
                     ambiguity_threshold: float = ...) -> tuple[Translation, npt.NDArray[np.float64]]: ...
-def register_similarity(reference: Image, moving: Image, *, angles: int = ..., radii: int = ...,
+def register_similarity(reference: _Image, moving: _Image, *, angles: int = ..., radii: int = ...,
                         min_scale: float = ..., max_scale: float = ..., refinements: int = ...,
-                        large_shifts: bool = ..., sub_pixel: bool = ..., edges: EdgeTreatment = ...,
-                        coarse_edges: EdgeTreatment = ..., tukey_alpha: float = ..., coarse_side: int = ...,
+                        large_shifts: bool = ..., sub_pixel: bool = ..., edges: _EdgeTreatment = ...,
+                        coarse_edges: _EdgeTreatment = ..., tukey_alpha: float = ..., coarse_side: int = ...,
                         fine_side: int = ..., following_window: bool = ..., following_taper: float = ...,
                         ambiguity_threshold: float = ...) -> Similarity: ...
 
@@ -392,7 +392,7 @@ class TextureMaps:
 
 class GaborBank:
     def __init__(self, frequencies: Sequence[float], orientations: int = ..., bandwidth: float = ...,
-                 angular_bandwidth: float = ..., sigmas: Sequence[Pair] | None = ..., support: float = ...,
+                 angular_bandwidth: float = ..., sigmas: Sequence[_Pair] | None = ..., support: float = ...,
                  oversample: int = ..., false_alarm_rate: float = ..., smoothing: int | None = ...,
                  margin: int | None = ..., shrinkage: float = ...) -> None: ...
     @property
@@ -404,20 +404,20 @@ class GaborBank:
     @property
     def angles(self) -> list[float]: ...
     @property
-    def sigmas(self) -> list[Pair]: ...
+    def sigmas(self) -> list[_Pair]: ...
     @property
     def support(self) -> float: ...
     @property
     def oversample(self) -> int: ...
     @property
     def envelope_sigma(self) -> float: ...
-    def filter(self, k: int, size: Size) -> Gabor: ...
-    def energy(self, image: Image, *, step: int = ..., exact: bool = ...) -> npt.NDArray[np.float32]: ...
-    def orientation(self, image: Image, *, step: int = ...) -> npt.NDArray[np.float64]: ...
-    def maps(self, image: Image, *, step: int = ...) -> TextureMaps: ...
-    def train(self, images: Sequence[Image]) -> None: ...
-    def distance(self, image: Image) -> npt.NDArray[np.float64]: ...
-    def defects(self, image: Image) -> npt.NDArray[np.bool_]: ...
+    def filter(self, k: int, size: _Size) -> Gabor: ...
+    def energy(self, image: _Image, *, step: int = ..., exact: bool = ...) -> npt.NDArray[np.float32]: ...
+    def orientation(self, image: _Image, *, step: int = ...) -> npt.NDArray[np.float64]: ...
+    def maps(self, image: _Image, *, step: int = ...) -> TextureMaps: ...
+    def train(self, images: Iterable[_Image]) -> None: ...
+    def distance(self, image: _Image) -> npt.NDArray[np.float64]: ...
+    def defects(self, image: _Image) -> npt.NDArray[np.bool_]: ...
     @property
     def trained(self) -> bool: ...
     threshold: float
