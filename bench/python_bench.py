@@ -57,6 +57,18 @@ def best(call: Callable[[], object], repeats: int, clock: Callable[[], float] | 
     return min(times)
 
 
+def paired(python_call: Callable[[], object], cpp_calls: Callable[[int], list[float]], repeats: int,
+           rounds: int = 6) -> tuple[float, float]:
+    """Best times of a Python call and of the same call in a C++ loop, measured in alternating
+    rounds so that both see the same load on a shared machine."""
+    py, cpp = [], []
+    per_round = max(1, repeats // rounds)
+    for _ in range(rounds):
+        py.append(best(python_call, per_round))
+        cpp.append(min(cpp_calls(per_round)))
+    return min(py), min(cpp)
+
+
 def thread_ratio(size: int, per_thread: int, repeats: int, in_cpp: bool = False) -> float:
     """Two threads on their own buffers against one thread doing both shares (best of `repeats`).
 
@@ -127,12 +139,13 @@ def main() -> None:
         z = spectrum.array.copy()
 
         fwd_new = best(lambda: vexfilt.forward(image), repeats)
-        fwd_out = best(lambda: vexfilt.forward(image, out=reused), repeats)
-        fwd_cpp = min(_timing.forward(image, repeats, not args.wall))
-        inv_out = best(lambda: vexfilt.inverse(spectrum, "buffer", out=raw), repeats)
-        inv_cpp = min(_timing.inverse(spectrum, repeats, not args.wall))
-        img_py = best(lambda: vexfilt.inverse(spectrum, np.float64), repeats)
-        img_cpp = min(_timing.inverse_image(spectrum, repeats, not args.wall))
+        cpu = not args.wall
+        fwd_out, fwd_cpp = paired(lambda: vexfilt.forward(image, out=reused),
+                                  lambda n: _timing.forward(image, n, cpu), repeats)
+        inv_out, inv_cpp = paired(lambda: vexfilt.inverse(spectrum, "buffer", out=raw),
+                                  lambda n: _timing.inverse(spectrum, n, cpu), repeats)
+        img_py, img_cpp = paired(lambda: vexfilt.inverse(spectrum, np.float64),
+                                 lambda n: _timing.inverse_image(spectrum, n, cpu), repeats)
         np_fwd = best(lambda: np.fft.fft2(c64), repeats)
         np_inv = best(lambda: np.fft.ifft2(z), repeats)
         sp_fwd = best(lambda: sfft.fft2(c64, workers=1), repeats) if sfft else float("nan")
