@@ -103,6 +103,10 @@ def test_automatic_tile_integer_and_float_frames_and_strided_input(photos):
         plan = vexfilt.FramePlan(pixels.shape, gabor, edge="reflect")
         got = plan.run(pixels, "complex")
         assert np.abs(got - oracle(pixels, plan, "reflect")).max() <= bound_for(pixels, plan)
+    # A single pixel and a single row.
+    for pixels in (np.array([[5.0]]), image[:1].copy()):
+        plan = vexfilt.FramePlan(pixels.shape, gabor)
+        assert np.abs(plan.run(pixels, "complex") - oracle(pixels, plan)).max() <= bound_for(pixels, plan)
     # A non-contiguous view is read through its strides, and the caller's array stays as it was.
     view = photos["camera"][::2, ::3]
     before = view.copy()
