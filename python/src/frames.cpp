@@ -337,10 +337,10 @@ void bindFrames(py::module_& m) {
   py::class_<vcFrameRect>(m, "FrameRect",
                           "A rectangle of frame pixels: x, y (top-left, may lie outside the frame for an\n"
                           "input), width, height. slices gives numpy's (rows, columns) slices.")
-      .def_readonly("x", &vcFrameRect::x)
-      .def_readonly("y", &vcFrameRect::y)
-      .def_readonly("width", &vcFrameRect::width)
-      .def_readonly("height", &vcFrameRect::height)
+      .def_readonly("x", &vcFrameRect::x, "Left column.")
+      .def_readonly("y", &vcFrameRect::y, "Top row.")
+      .def_readonly("width", &vcFrameRect::width, "Columns.")
+      .def_readonly("height", &vcFrameRect::height, "Rows.")
       .def_property_readonly("slices", &slices,
                              "(slice of rows, slice of columns); for an input reaching outside the frame the\n"
                              "slices start below 0 or end past it (pad the frame first).")
@@ -354,8 +354,8 @@ void bindFrames(py::module_& m) {
                          "One tile of a plan: reads the extended frame over `input` (tile_size a side) and\n"
                          "writes the frame pixels of `output` (inside the frame). Jobs are independent.")
       .def_readonly("index", &vcFrameJob::index, "Position in FramePlan.jobs (rows of tiles, top to bottom).")
-      .def_readonly("input", &vcFrameJob::input)
-      .def_readonly("output", &vcFrameJob::output)
+      .def_readonly("input", &vcFrameJob::input, "The frame pixels the tile reads (edge-extended).")
+      .def_readonly("output", &vcFrameJob::output, "The frame pixels the tile writes.")
       .def("__iter__", [](const vcFrameJob& j) { return py::iter(py::make_tuple(j.input, j.output)); })
       .def("__repr__", [](const vcFrameJob& j) {
         return "FrameJob(index=" + std::to_string(j.index) +

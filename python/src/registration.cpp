@@ -129,10 +129,10 @@ void bindRegistration(py::module_& m) {
                             "A measured shift: moving(x, y) ~ reference(x - dx, y - dy) (x along columns, y\n"
                             "along rows); confidence in [0, 1] (the peak against the next best), ambiguous\n"
                             "when it is below the threshold or large-shift candidates look alike.")
-      .def_readonly("dx", &vcTranslation::dx)
-      .def_readonly("dy", &vcTranslation::dy)
-      .def_readonly("confidence", &vcTranslation::confidence)
-      .def_readonly("ambiguous", &vcTranslation::ambiguous)
+      .def_readonly("dx", &vcTranslation::dx, "Shift along columns, pixels.")
+      .def_readonly("dy", &vcTranslation::dy, "Shift along rows, pixels.")
+      .def_readonly("confidence", &vcTranslation::confidence, "In [0, 1]; 0 when nothing could be measured.")
+      .def_readonly("ambiguous", &vcTranslation::ambiguous, "The answer is not to be trusted.")
       .def_property_readonly(
           "shift", [](const vcTranslation& t) { return py::make_tuple(t.dy, t.dx); },
           "(dy, dx): numpy's axis order, as scipy.ndimage.shift takes it to move the reference\n"
@@ -147,12 +147,12 @@ void bindRegistration(py::module_& m) {
                            "p = c + scale * R(angle) (q - c) + (dx, dy), c = ((width - 1) / 2, (height - 1) / 2),\n"
                            "R turning the x axis (columns) toward the y axis (rows); angle in radians in\n"
                            "(-pi, pi], scale from 0.5 to 2; confidence and ambiguous of the final translation.")
-      .def_readonly("dx", &vcSimilarity::dx)
-      .def_readonly("dy", &vcSimilarity::dy)
-      .def_readonly("angle", &vcSimilarity::angle)
-      .def_readonly("scale", &vcSimilarity::scale)
-      .def_readonly("confidence", &vcSimilarity::confidence)
-      .def_readonly("ambiguous", &vcSimilarity::ambiguous)
+      .def_readonly("dx", &vcSimilarity::dx, "Translation along columns, pixels.")
+      .def_readonly("dy", &vcSimilarity::dy, "Translation along rows, pixels.")
+      .def_readonly("angle", &vcSimilarity::angle, "Rotation in radians, (-pi, pi].")
+      .def_readonly("scale", &vcSimilarity::scale, "Scale factor, 0.5 to 2.")
+      .def_readonly("confidence", &vcSimilarity::confidence, "Of the final translation, [0, 1].")
+      .def_readonly("ambiguous", &vcSimilarity::ambiguous, "The answer is not to be trusted.")
       .def("__repr__", [](const vcSimilarity& s) {
         return "Similarity(dx=" + number(s.dx) + ", dy=" + number(s.dy) + ", angle=" + number(s.angle) +
                ", scale=" + number(s.scale) + ", confidence=" + number(s.confidence) +
