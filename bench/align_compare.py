@@ -4,6 +4,7 @@ scikit-image's phase_cross_correlation (upsample_factor=100) and OpenCV's
 phaseCorrelate, on the same inputs, in one run.
 
     /usr/bin/python3 bench/align_compare.py --tool build/tools/align/vexfilt-align
+    PYTHONPATH=build/python /usr/bin/python3 bench/align_compare.py --tool module
         [--pairs 6] [--similarity-pairs 4] [--markdown docs/registration_table.md]
         [--figure docs/registration_errors.png] [--variants]
 
@@ -39,8 +40,13 @@ from skimage.registration import phase_cross_correlation  # noqa: E402
 cv2.setNumThreads(1)
 
 
+# The 16-bit samples written to each file, for the Python module (--tool module).
+SAMPLES = {}
+
+
 def write_pgm16(path, img):
     a = np.clip(np.round(img * 256.0), 0, 65535).astype(">u2")
+    SAMPLES[path] = a.astype(np.float64)  # as the tool reads them: grey levels as doubles
     with open(path, "wb") as f:
         f.write(b"P5\n%d %d\n65535\n" % (a.shape[1], a.shape[0]))
         f.write(a.tobytes())
@@ -48,8 +54,51 @@ def write_pgm16(path, img):
 
 
 def ours(tool, ref_path, mov_path, extra=()):
+    if tool == "module":
+        return ours_module(SAMPLES[ref_path], SAMPLES[mov_path], list(extra))
     out = subprocess.run([tool, ref_path, mov_path, *extra], capture_output=True, text=True, check=True)
     return json.loads(out.stdout)
+
+
+def ours_module(ref, mov, extra):
+    """The tool's answer from the vexfilt Python module, in this process: the tool's options
+    as keyword arguments, the mean time of the calls (the array copies included)."""
+    import vexfilt
+
+    edges = {"ps": "periodic_smooth", "hann": "hann", "tukey": "tukey", "none": "none"}
+    kw, similarity, repeat = {}, False, 1
+    while extra:
+        o = extra.pop(0)
+        if o == "--similarity":
+            similarity = True
+        elif o == "--large-shifts":
+            kw["large_shifts"] = True
+        elif o == "--integer":
+            kw["sub_pixel"] = False
+        elif o == "--repeat":
+            repeat = int(extra.pop(0))
+        elif o in ("--angles", "--radii", "--coarse-side"):
+            kw[o[2:].replace("-", "_")] = int(extra.pop(0))
+        elif o == "--taper":
+            kw["following_taper"] = float(extra.pop(0))
+        elif o == "--coarse":
+            kw["coarse_edges"] = edges[extra.pop(0)]
+        elif o == "--fine":
+            e = extra.pop(0)
+            kw["following_window"] = e == "follow"
+            if e != "follow":
+                kw["edges"] = edges[e]
+        else:
+            raise ValueError("option not known to the module path: " + o)
+    call = vexfilt.register_similarity if similarity else vexfilt.phase_correlate
+    t = time.perf_counter()
+    for _ in range(repeat):
+        r = call(ref, mov, **kw)
+    out = {"dx": r.dx, "dy": r.dy, "confidence": r.confidence, "ambiguous": r.ambiguous,
+           "seconds": (time.perf_counter() - t) / repeat}
+    if similarity:
+        out.update(angle=r.angle, scale=r.scale)
+    return out
 
 
 def skimage_shift(ref, mov, sign):
@@ -179,13 +228,21 @@ def similarity_run(tool, count, tmp):
 
 def main():
     p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    p.add_argument("--tool", default="build/tools/align/vexfilt-align")
+    p.add_argument("--tool", default="build/tools/align/vexfilt-align",
+                   help="the vexfilt-align tool, or 'module' for the vexfilt Python module "
+                        "(PYTHONPATH=build/python), taken when the tool is not there and the module imports")
     p.add_argument("--pairs", type=int, default=6, help="translation pairs per photograph")
     p.add_argument("--similarity-pairs", type=int, default=4, help="rotation/scale pairs per photograph")
     p.add_argument("--markdown", help="write the tables to this file too")
     p.add_argument("--figure", help="write an error histogram (PNG)")
     p.add_argument("--variants", action="store_true", help="also measure our edge treatments")
     a = p.parse_args()
+    if a.tool != "module" and not os.path.exists(a.tool):
+        try:
+            import vexfilt  # noqa: F401
+            a.tool = "module"
+        except ImportError:
+            p.error("no tool at %s and no vexfilt module to import" % a.tool)
     sk_sign, cv_sign = calibrate()
     lines = []
     with tempfile.TemporaryDirectory() as tmp:

@@ -121,5 +121,8 @@ void bindSpectra(py::module_& m);
 void bindTransforms(py::module_& m);
 void bindFilters(py::module_& m);
 void bindTiming(py::module_& m);
+void bindFrames(py::module_& m);
+void bindRegistration(py::module_& m);
+void bindTexture(py::module_& m);
 
 }  // namespace vfpy

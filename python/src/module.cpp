@@ -13,4 +13,7 @@ PYBIND11_MODULE(_vexfilt, m) {
   vfpy::bindTransforms(m);
   vfpy::bindFilters(m);
   vfpy::bindTiming(m);
+  vfpy::bindFrames(m);
+  vfpy::bindRegistration(m);
+  vfpy::bindTexture(m);
 }

@@ -1,0 +1,151 @@
+"""Gabor banks: energies against a grating's known amplitude and against the
+exact full-size inverse; the dominant orientation of scikit-image's brick
+against numpy's power spectrum and under rotations by scipy.ndimage; defects
+found on a pasted patch of another texture; pickling of trained models."""
+
+from __future__ import annotations
+
+import copy
+import pickle
+
+import numpy as np
+import pytest
+
+import vexfilt
+
+ndimage = pytest.importorskip("scipy.ndimage", reason="scipy (python3-scipy) rotates the textures")
+
+
+@pytest.fixture(scope="module")
+def textures():
+    data = pytest.importorskip("skimage.data", reason="scikit-image (python3-skimage) ships the sample textures")
+    return {name: getattr(data, name)() for name in ("brick", "gravel", "grass")}
+
+
+def dominant(theta: np.ndarray, weight: np.ndarray, mask: np.ndarray) -> float:
+    """Weighted doubled-angle mean of theta over mask, radians in [0, pi)."""
+    return float(np.angle(np.sum(weight[mask] * np.exp(2j * theta[mask]))) / 2 % np.pi)
+
+
+def fold(a: float) -> float:
+    """An angle difference folded into [-pi/2, pi/2)."""
+    return (a + np.pi / 2) % np.pi - np.pi / 2
+
+
+def test_energy_of_a_grating_and_fast_against_exact_energies(textures):
+    bank = vexfilt.GaborBank([0.1, 0.2], orientations=8)
+    assert bank.filters == 16 and np.allclose(bank.angles[:8], np.arange(8) * np.pi / 8)
+    y, x = np.mgrid[0:256, 0:256]
+    theta = 3 * np.pi / 8  # filter 3 (frequency 0.1) sits on the grating
+    grating = 100 + 40 * np.cos(2 * np.pi * 0.1 * (x * np.cos(theta) + y * np.sin(theta)))
+    energy = bank.energy(grating)
+    assert energy.shape == (16, 256, 256) and energy.dtype == np.float32
+    centre = energy[:, 64:192, 64:192]
+    assert np.abs(centre[3] - 20).max() < 0.02 * 20  # a / 2 in the filter on the grating
+    assert np.argmax(centre.mean(axis=(1, 2))) == 3
+    # The fast path against the full-size banded inverses, on a texture with energy everywhere.
+    gravel = textures["gravel"][:200, :300]
+    fast, exact = bank.energy(gravel), bank.energy(gravel, exact=True)
+    assert fast.shape == exact.shape == (16, 200, 300)
+    assert np.abs(fast - exact).max() <= 1.5e-3 * exact.max()
+    coarse = bank.energy(gravel, step=4)
+    assert coarse.shape == (16, 50, 75)
+    assert np.abs(coarse - exact[:, ::4, ::4]).max() <= 1.5e-3 * exact.max()
+
+
+def test_orientation_of_rotated_brick_within_two_degrees(textures):
+    brick = textures["brick"].astype(np.float64)
+    n = brick.shape[0]
+    yy, xx = np.mgrid[:n, :n]
+    disc = np.hypot(xx - n / 2, yy - n / 2) < 0.3 * n
+    bank = vexfilt.GaborBank([0.025, 0.05], orientations=8)
+    maps = bank.maps(brick)
+    base = dominant(maps.orientation, maps.energy, disc)
+    assert np.array_equal(bank.orientation(brick), maps.orientation)
+    assert maps.orientation.min() >= 0 and maps.orientation.max() < np.pi
+    assert 0 <= maps.coherence.min() and maps.coherence.max() <= 1
+    # Independent: the doubled-angle mean direction of numpy's power spectrum over the bank's band.
+    power = np.abs(np.fft.fft2((brick - brick.mean()) * np.hanning(n)[:, None] * np.hanning(n)[None, :])) ** 2
+    fy, fx = np.meshgrid(np.fft.fftfreq(n), np.fft.fftfreq(n), indexing="ij")
+    band = (np.hypot(fx, fy) > 0.015) & (np.hypot(fx, fy) < 0.07)
+    spectral = dominant(np.arctan2(fy, fx) % np.pi, power, band)
+    assert abs(np.degrees(fold(base - spectral))) < 5
+    # scipy's rotate(image, a) turns a wave vector at t to t - a (x right, y down).
+    for degrees in (12.5, 30.0, 77.5):
+        rotated = ndimage.rotate(brick, degrees, reshape=False, order=3, mode="constant", cval=brick.mean())
+        m = bank.maps(rotated)
+        got = dominant(m.orientation, m.energy, disc)
+        assert abs(np.degrees(fold(got - base + np.radians(degrees)))) <= 2.0, degrees
+
+
+def brick_with_patch(textures, size=96):
+    """The brick with a contrast-matched square of gravel pasted into its right half; the flaw's mask."""
+    brick = textures["brick"].astype(np.float64)
+    gravel = textures["gravel"].astype(np.float64)
+    gravel = (gravel - gravel.mean()) / gravel.std() * brick.std() + brick.mean()
+    test = brick.copy()
+    y0, x0 = (brick.shape[0] - size) // 2, brick.shape[1] * 3 // 4 - size // 2
+    test[y0:y0 + size, x0:x0 + size] = gravel[y0:y0 + size, x0:x0 + size]
+    flaw = np.zeros(test.shape, bool)
+    flaw[y0:y0 + size, x0:x0 + size] = True
+    return brick, test, flaw
+
+
+def test_defects_found_on_a_pasted_patch_and_models_pickle(textures):
+    # The model is trained on the defect-free photograph itself (the brick's statistics drift
+    # across the photograph, see docs/texture.md), with energies averaged over 16 pixels.
+    train, test, flaw = brick_with_patch(textures)
+    bank = vexfilt.GaborBank([0.05, 0.1, 0.2], orientations=8, smoothing=16)
+    untrained = pickle.loads(pickle.dumps(bank))
+    assert untrained == bank and not untrained.trained
+    bank.train(image for image in [train])  # any iterable
+    assert bank.trained and bank != untrained and bank.mean.shape == (24,) and bank.covariance.shape == (24, 24)
+    defects = bank.defects(test)
+    assert defects.dtype == np.bool_ and defects.shape == test.shape
+    m = bank.margin
+    inside = np.zeros(test.shape, bool)
+    inside[m:-m, m:-m] = True
+    assert not defects[~inside].any()  # the margin is never flagged
+    guard = 16  # the energies' envelopes and the averaging blur the patch's edge
+    found = defects[ndimage.binary_erosion(flaw, iterations=guard) & inside].mean()
+    false = defects[~ndimage.binary_dilation(flaw, iterations=guard) & inside].mean()
+    assert found >= 0.95 and false <= 0.02, (found, false)  # 1 % on the training pixels, below
+    assert bank.defects(train)[inside].mean() <= bank.false_alarm_rate + 1e-9
+    assert np.array_equal(defects, bank.distance(test) > bank.threshold)
+
+    # A trained model ships through its archive record and gives the same maps, bit for bit.
+    for shipped in (pickle.loads(pickle.dumps(bank)), vexfilt.GaborBank.from_bytes(bank.to_bytes()),
+                    copy.deepcopy(bank)):
+        assert shipped == bank and shipped.threshold == bank.threshold
+        assert shipped.distance(test).tobytes() == bank.distance(test).tobytes()
+        assert np.array_equal(shipped.defects(test), defects)
+    # A different threshold is part of the model.
+    changed = copy.copy(bank)
+    changed.threshold = bank.threshold * 2
+    assert changed != bank and pickle.loads(pickle.dumps(changed)).threshold == changed.threshold
+    assert changed.defects(test).sum() < defects.sum()
+
+
+def test_bad_banks_images_and_records_are_refused(textures):
+    with pytest.raises(vexfilt.InvalidArgument):
+        vexfilt.GaborBank([0.7])
+    with pytest.raises(vexfilt.InvalidArgument):
+        vexfilt.GaborBank([0.1], orientations=0)
+    bank = vexfilt.GaborBank([0.1], orientations=4, sigmas=[(0.02, 0.03)])
+    assert bank.sigmas == [(0.02, 0.03)] * 4
+    brick = textures["brick"]
+    with pytest.raises(vexfilt.Uninitialized):
+        bank.defects(brick)
+    with pytest.raises(vexfilt.InvalidArgument):
+        bank.train([])
+    with pytest.raises(TypeError, match="same dtype"):
+        bank.train([brick, brick.astype(np.float64)])
+    with pytest.raises(TypeError):
+        bank.energy(brick.astype(np.float32))
+    with pytest.raises(vexfilt.InvalidSize):
+        bank.train([brick[:8, :8]])
+    record = bank.to_bytes()
+    with pytest.raises(ValueError):
+        vexfilt.GaborBank.from_bytes(record + b"\0")
+    with pytest.raises(vexfilt.ArchiveError):
+        vexfilt.GaborBank.from_bytes(record[:-3])
