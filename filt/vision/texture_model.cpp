@@ -255,10 +255,10 @@ vcPelBuffer<double> vcTextureModel::distance(const vcPelBuffer_const<T>& image) 
 
 template <class T>
 vcPelBuffer<unsigned char> vcTextureModel::defects(const vcPelBuffer_const<T>& image) const {
-  return defects(distance(image));
+  return defectsFromDistances(distance(image));
 }
 
-vcPelBuffer<unsigned char> vcTextureModel::defects(const vcPelBuffer_const<double>& distances) const {
+vcPelBuffer<unsigned char> vcTextureModel::defectsFromDistances(const vcPelBuffer_const<double>& distances) const {
   requireTrained();
   if (!distances.isBound()) throw Defs::UnboundWindow();
   vcPelBuffer<unsigned char> out(distances.width(), distances.height());

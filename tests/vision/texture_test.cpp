@@ -296,7 +296,7 @@ TEST(TextureModel, FindsAPastedFlawAtTheStatedFalseAlarmRate) {
   const double trained = rate(model.defects<double>(weave(256, 1)), 0, 0, 0, 0, false) +
                          rate(model.defects<double>(weave(256, 11)), 0, 0, 0, 0, false);
   EXPECT_LE(trained / 2.0, 0.0101);
-  const auto fresh = model.defects<double>(weave(256, 21));
+  const auto fresh = model.defects(weave(256, 21));
   EXPECT_LT(rate(fresh, 0, 0, 0, 0, false), 0.03);
 
   // A 64-pixel square of turned weave: its interior (away from the blur of

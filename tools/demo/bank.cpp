@@ -109,7 +109,7 @@ int runBank(const Options& options, const GreyImage& input, bool isScene) {
   vcTextureModel model(bank, options.falseAlarm);
   model.train(training);
   const vcPelBuffer<double> distance = model.distance<double>(image);
-  const vcPelBuffer<unsigned char> defects = model.defects(distance);
+  const vcPelBuffer<unsigned char> defects = model.defectsFromDistances(distance);
   std::cout << "defect model: " << training.size() << " training image(s), smoothing " << model.smoothing()
             << ", margin " << model.margin() << ", threshold " << model.threshold() << '\n';
 

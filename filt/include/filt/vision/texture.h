@@ -235,8 +235,9 @@ class VEXFILT_API vcTextureModel {
   // 1 where distance > threshold(), else 0.
   template <class T>
   vcPelBuffer<unsigned char> defects(const vcPelBuffer_const<T>& image) const;
-  // The same from a distance map.
-  vcPelBuffer<unsigned char> defects(const vcPelBuffer_const<double>& distances) const;
+  // The same from a distance map (a name of its own: as an overload of
+  // defects() it would take every double image for a distance map).
+  vcPelBuffer<unsigned char> defectsFromDistances(const vcPelBuffer_const<double>& distances) const;
 
  private:
   void requireTrained() const;
