@@ -122,8 +122,11 @@ class DcSquare {
   }
 
  private:
+  // Radii of 0 and below have no square; a loaded record may hold any long,
+  // so r - 1 is formed only for positive radii.
   template <class Visit>
   void visit(Visit v) const {
+    if (r_ <= 0) return;
     for (long y = -(r_ - 1); y <= r_ - 1; ++y)
       for (long x = -(r_ - 1); x <= r_ - 1; ++x) v(x, y);
   }
