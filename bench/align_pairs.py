@@ -53,9 +53,9 @@ def crop_at_centre(img, size=CROP):
     return img[y0:y0 + size, x0:x0 + size]
 
 
-def translation_pairs(count_per_photo=6, seed=1, noise=NOISE, max_shift=CROP / 4):
+def translation_pairs(count_per_photo=6, salt=1, noise=NOISE, max_shift=CROP / 4):
     """Yields (name, reference, moving, dx, dy) with float64 crops."""
-    rng = np.random.default_rng(seed)
+    rng = np.random.default_rng(salt)
     for name, img in photographs().items():
         for _ in range(count_per_photo):
             dx, dy = rng.uniform(-max_shift, max_shift, 2)
@@ -80,11 +80,11 @@ def similarity_warp(img, angle, scale, dx, dy):
     return ndi.affine_transform(img, inv_rc, offset=offset, order=3, mode="reflect")
 
 
-def similarity_pairs(count_per_photo=4, seed=2, noise=NOISE):
+def similarity_pairs(count_per_photo=4, salt=2, noise=NOISE):
     """Yields (name, reference, moving, angle, scale, dx, dy): rotations in
     (-180, 180] degrees, scales 0.8 .. 1.25, shifts up to 16 px, about the
     crop's centre."""
-    rng = np.random.default_rng(seed)
+    rng = np.random.default_rng(salt)
     for name, img in photographs().items():
         big = crop_at_centre(img, 768)
         for _ in range(count_per_photo):

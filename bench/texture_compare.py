@@ -53,15 +53,15 @@ def skimage_bank(image):
 
 def scipy_bank(image):
     h, w = image.shape
-    spec = scipy.fft.fft2(image.astype(np.float32), workers=1)
-    spec[0, 0] = 0
+    spectrum = scipy.fft.fft2(image.astype(np.float32), workers=1)
+    spectrum[0, 0] = 0
     fy = scipy.fft.fftfreq(h)[:, None]
     fx = scipy.fft.fftfreq(w)[None, :]
     out = []
     for f, t, su, sv in bank():
         du, dv = fx * np.cos(t) + fy * np.sin(t) - f, -fx * np.sin(t) + fy * np.cos(t)
         g = np.exp(-du**2 / (2 * su**2) - dv**2 / (2 * sv**2)).astype(np.float32)
-        out.append(np.abs(scipy.fft.ifft2(spec * g, workers=1)))
+        out.append(np.abs(scipy.fft.ifft2(spectrum * g, workers=1)))
     return out
 
 

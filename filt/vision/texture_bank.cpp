@@ -329,20 +329,20 @@ template <class T>
 vcTextureStack vcGaborBank::energy(const vcPelBuffer_const<T>& image, long step) const {
   requireBuilt();
   if (step < 1 || step > 64 || !isPow2(step)) throw Defs::InvalidArgument("Step must be a power of 2 from 1 to 64.");
-  const vcFrequencyBuffer spec = spectrum(image);
+  const vcFrequencyBuffer transformed = spectrum(image);
   vcTextureStack stack;
   stack.filters = filters();
   stack.width = (image.width() + step - 1) / step;
   stack.height = (image.height() + step - 1) / step;
   stack.values.assign(static_cast<std::size_t>(stack.filters * stack.width * stack.height), 0.0f);
-  for (long k = 0; k < stack.filters; ++k) energy(spec, k, step, stack.plane(k), stack.width);
+  for (long k = 0; k < stack.filters; ++k) energy(transformed, k, step, stack.plane(k), stack.width);
   return stack;
 }
 
 template <class T>
 vcTextureStack vcGaborBank::energyExact(const vcPelBuffer_const<T>& image) const {
   requireBuilt();
-  const vcFrequencyBuffer spec = spectrum(image);
+  const vcFrequencyBuffer transformed = spectrum(image);
   vcTextureStack stack;
   stack.filters = filters();
   stack.width = image.width();
@@ -350,7 +350,7 @@ vcTextureStack vcGaborBank::energyExact(const vcPelBuffer_const<T>& image) const
   stack.values.assign(static_cast<std::size_t>(stack.filters * stack.width * stack.height), 0.0f);
   for (long k = 0; k < stack.filters; ++k) {
     poll();
-    energyExact(spec, k, stack.plane(k), stack.width);
+    energyExact(transformed, k, stack.plane(k), stack.width);
   }
   return stack;
 }
