@@ -22,9 +22,9 @@ constexpr double kPi = std::numbers::pi;
 // a cos(2 pi f (x cos t + y sin t) + phase) + offset, plus uniform noise of
 // amplitude `noise` (deterministic).
 vcPelBuffer<double> grating(long w, long h, double f, double t, double a = 50.0, double noise = 0.0,
-                            std::uint32_t seed = 1, double offset = 100.0) {
+                            std::uint32_t salt = 1, double offset = 100.0) {
   vcPelBuffer<double> image(w, h);
-  std::uint32_t s = seed * 2654435761u + 12345u;
+  std::uint32_t s = salt * 2654435761u + 12345u;
   for (long y = 0; y < h; ++y)
     for (long x = 0; x < w; ++x) {
       s = s * 1664525u + 1013904223u;
@@ -252,13 +252,13 @@ namespace {
 
 // A woven-looking texture: two crossed gratings and noise; with a square
 // patch where the weave turns by `turn` radians.
-vcPelBuffer<double> weave(long n, std::uint32_t seed, long patchX = -1, long patchY = -1, long patchSize = 0,
+vcPelBuffer<double> weave(long n, std::uint32_t salt, long patchX = -1, long patchY = -1, long patchSize = 0,
                           double turn = 0.6) {
   vcPelBuffer<double> image(n, n);
-  const auto a = grating(n, n, 0.12, 0.3, 30.0, 25.0, seed);
-  const auto b = grating(n, n, 0.12, 0.3 + kPi / 2, 30.0, 0.0, seed + 1);
-  const auto c = grating(n, n, 0.12, 0.3 + turn, 30.0, 25.0, seed + 2);
-  const auto d = grating(n, n, 0.12, 0.3 + turn + kPi / 2, 30.0, 0.0, seed + 3);
+  const auto a = grating(n, n, 0.12, 0.3, 30.0, 25.0, salt);
+  const auto b = grating(n, n, 0.12, 0.3 + kPi / 2, 30.0, 0.0, salt + 1);
+  const auto c = grating(n, n, 0.12, 0.3 + turn, 30.0, 25.0, salt + 2);
+  const auto d = grating(n, n, 0.12, 0.3 + turn + kPi / 2, 30.0, 0.0, salt + 3);
   for (long y = 0; y < n; ++y)
     for (long x = 0; x < n; ++x) {
       const bool in = x >= patchX && x < patchX + patchSize && y >= patchY && y < patchY + patchSize;
