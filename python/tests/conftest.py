@@ -2,6 +2,10 @@
 
 from __future__ import annotations
 
+import threading
+import time
+from typing import Callable, Iterable
+
 import numpy as np
 import pytest
 
@@ -38,3 +42,27 @@ def photos() -> dict[str, np.ndarray]:
 @pytest.fixture
 def rng() -> np.random.Generator:
     return np.random.default_rng(1234)
+
+
+def assert_releases_gil(calls: Iterable[Callable[[], object]]) -> None:
+    """Runs each call while another Python thread counts: with the GIL held
+    that thread could not advance by more than a switch or two."""
+    counter = [0]
+    stop = threading.Event()
+
+    def spin() -> None:
+        while not stop.is_set():
+            counter[0] += 1
+
+    thread = threading.Thread(target=spin)
+    thread.start()
+    try:
+        while counter[0] == 0:
+            time.sleep(0.001)
+        for call in calls:
+            before = counter[0]
+            call()
+            assert counter[0] - before > 1000
+    finally:
+        stop.set()
+        thread.join()

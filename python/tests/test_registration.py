@@ -9,13 +9,12 @@ from __future__ import annotations
 
 import os
 import sys
-import threading
-import time
 
 import numpy as np
 import pytest
 
 import vexfilt
+from conftest import assert_releases_gil
 
 ndimage = pytest.importorskip("scipy.ndimage", reason="scipy (python3-scipy) makes the warps")
 
@@ -135,29 +134,10 @@ def test_heavy_vision_calls_release_the_gil(grey_photos):
     gabor = vexfilt.Gabor(sigma=(0.03, 0.03), plateau=(0.0, 0.0), angle=0.3, frequency=0.1, size=(64, 64))
     frame = np.tile(photo, (2, 4))  # 1024 x 2048
     bank = vexfilt.GaborBank([0.1, 0.2], orientations=8)
-    counter = [0]
-    stop = threading.Event()
-
-    def spin() -> None:
-        while not stop.is_set():
-            counter[0] += 1
-
-    thread = threading.Thread(target=spin)
-    thread.start()
-    try:
-        while counter[0] == 0:
-            time.sleep(0.001)
-        for call in (lambda: vexfilt.phase_correlate(photo, photo),
-                     lambda: vexfilt.register_similarity(photo, photo),
-                     lambda: vexfilt.filter_frame(frame, gabor),
-                     lambda: bank.energy(frame)):
-            before = counter[0]
-            call()
-            # With the GIL held the other thread could not have advanced by more than a switch or two.
-            assert counter[0] - before > 1000
-    finally:
-        stop.set()
-        thread.join()
+    assert_releases_gil([lambda: vexfilt.phase_correlate(photo, photo),
+                         lambda: vexfilt.register_similarity(photo, photo),
+                         lambda: vexfilt.filter_frame(frame, gabor),
+                         lambda: bank.energy(frame)])
 
 
 def test_vision_example_runs():
