@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "fft/arithmetic_kernels.h"
+#include "loops/arithmetic_kernels.h"
 #include "fft/engine/engine.h"
-#include "fft/pixel_rows.h"
+#include "loops/pixel_rows.h"
 #include "filt/freqfilt.h"
 
 namespace {

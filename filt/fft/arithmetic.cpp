@@ -8,7 +8,7 @@
 // products and conjugates (zero rows stay zero) and is carried along as it is
 // after sums and differences.
 
-#include "fft/arithmetic_kernels.h"
+#include "loops/arithmetic_kernels.h"
 #include "fft/buffer_access.h"
 #include "fft/messages.h"
 

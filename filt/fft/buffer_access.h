@@ -16,4 +16,18 @@ class vc_FrequencyBufferAccess {
   }
   static void setXforms(vcFrequencyBuffer& b, const vc2XformCache& x) { b.xforms_ = x; }
   static void setOffset(vcFrequencyBuffer& b, const vcPair<long>& o) { b.offset_ = o; }
+  // Everything a buffer holds besides its array: padded and image sizes, client
+  // transform, offset, the inverse flag and the row band.
+  static void copyDescription(vcFrequencyBuffer& to, const vcFrequencyBuffer& from) {
+    to.width_ = from.width_;
+    to.height_ = from.height_;
+    to.imageWidth_ = from.imageWidth_;
+    to.imageHeight_ = from.imageHeight_;
+    to.xforms_ = from.xforms_;
+    to.offset_ = from.offset_;
+    to.inverseComputed_ = from.inverseComputed_;
+    to.masked_ = from.masked_;
+    to.maskedMiny_ = from.maskedMiny_;
+    to.maskedMaxy_ = from.maskedMaxy_;
+  }
 };

@@ -1,6 +1,6 @@
 // The library's error classes: numbers, copying, rethrowing, persistence.
 
-#include "fft/record_level.h"
+#include "records/record_level.h"
 #include "filt/fft.h"
 
 // ---- the abstract base ----

@@ -3,10 +3,11 @@
 #include <cstdint>
 #include <cstring>
 
-#include "fft/float_array.h"
+#include "fft/buffer_access.h"
 #include "fft/messages.h"
 #include "fft/sizes.h"
 #include "fft/zero_pad.h"
+#include "records/float_array.h"
 #include "filt/fft.h"
 
 namespace {
@@ -113,35 +114,18 @@ vcFrequencyBuffer& vcFrequencyBuffer::operator=(const vcFrequencyBuffer& source)
   // Sizes are taken exactly (a cropped buffer's image size may be half its
   // padded size or less, so they cannot go through setAndAllocate).
   if (data_ != nullptr && (width_ != source.width_ || height_ != source.height_)) data_ = nullptr;
-  width_ = source.width_;
-  height_ = source.height_;
-  imageWidth_ = source.imageWidth_;
-  imageHeight_ = source.imageHeight_;
+  vc_FrequencyBufferAccess::copyDescription(*this, source);
   if (data_ == nullptr) allocate();
-  xforms_ = source.xforms_;
-  offset_ = source.offset_;
-  inverseComputed_ = source.inverseComputed_;
-  masked_ = source.masked_;
-  maskedMiny_ = source.maskedMiny_;
-  maskedMaxy_ = source.maskedMaxy_;
   std::memcpy(data_, source.data_, sizeof(float) * floatCount(width_, height_));
   return *this;
 }
 
 vcFrequencyBuffer& vcFrequencyBuffer::operator=(vcFrequencyBuffer&& other) noexcept {
   if (this == &other) return *this;
-  width_ = other.width_;
-  height_ = other.height_;
-  imageWidth_ = other.imageWidth_;
-  imageHeight_ = other.imageHeight_;
-  masked_ = other.masked_;
-  maskedMiny_ = other.maskedMiny_;
-  maskedMaxy_ = other.maskedMaxy_;
-  xforms_ = other.xforms_;
-  offset_ = other.offset_;
+  vc_FrequencyBufferAccess::copyDescription(*this, other);
   storage_ = std::move(other.storage_);  // the allocation moves; data_ stays valid
   data_ = other.data_;
-  inverseComputed_ = other.inverseComputed_;
+  // The source is left Empty, with the description of a new buffer.
   other.storage_.clear();
   other.data_ = nullptr;
   other.width_ = other.height_ = other.imageWidth_ = other.imageHeight_ = 0;

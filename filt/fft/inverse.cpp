@@ -9,7 +9,7 @@
 #include "fft/engine/engine.h"
 #include "fft/inverse_support.h"
 #include "fft/messages.h"
-#include "fft/pixel_rows.h"
+#include "loops/pixel_rows.h"
 #include "vexsys/attention.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "fft/inverse_support.h"
 #include "fft/messages.h"
-#include "fft/pixel_math.h"
+#include "loops/pixel_math.h"
 #include "vexsys/attention.h"
 
 namespace {

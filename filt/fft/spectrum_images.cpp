@@ -5,7 +5,7 @@
 
 #include "fft/buffer_access.h"
 #include "fft/messages.h"
-#include "fft/pixel_rows.h"
+#include "loops/pixel_rows.h"
 
 namespace {
 

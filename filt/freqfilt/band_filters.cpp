@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "freqfilt/coefficient_filter.h"
-#include "freqfilt/ring_kernels.h"
+#include "loops/ring_kernels.h"
 
 namespace {
 

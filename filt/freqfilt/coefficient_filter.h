@@ -16,9 +16,9 @@
 #include <limits>
 
 #include "fft/buffer_access.h"
-#include "fft/float_array.h"
+#include "records/float_array.h"
 #include "fft/messages.h"
-#include "fft/record_level.h"
+#include "records/record_level.h"
 #include "fft/sizes.h"
 #include "filt/freqfilt.h"
 

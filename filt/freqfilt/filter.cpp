@@ -2,7 +2,7 @@
 // buffer's private state for derived filters.
 
 #include "fft/buffer_access.h"
-#include "fft/record_level.h"
+#include "records/record_level.h"
 #include "filt/freqfilt.h"
 
 vcFrequencyFilter::vcFrequencyFilter() = default;

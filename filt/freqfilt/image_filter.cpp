@@ -2,7 +2,7 @@
 
 #include "fft/buffer_access.h"
 #include "fft/messages.h"
-#include "fft/record_level.h"
+#include "records/record_level.h"
 #include "filt/freqfilt.h"
 
 namespace {

@@ -105,29 +105,37 @@ Stretch stretchFor(const vcFrameRange& range, double M) {
   return {static_cast<float>(low == high ? M : M / (high - low)), static_cast<float>(low)};
 }
 
-void writeSmall(const CoreRows& c, unsigned char* out, long pitch, bool stretch, const vcFrameRange& range) {
-  long rows = c.rows;
-  unsigned short scratch = 0;
-  if (rows == 0 || c.columns == 0) return;
-  if (stretch) {
-    const Stretch s = stretchFor(range, 255.0);
-    vf_InverseFFTInline2(c.first, out, &scratch, s.scale, s.low, static_cast<float>(c.k), c.tile, c.columns, pitch,
-                         &rows);
-  } else {
-    vf_InverseFFTInline4(c.first, out, &scratch, static_cast<float>(c.k), c.tile, c.columns, pitch, &rows);
-  }
-}
+// The library's magnitude loops for each small pixel type: scratch word type,
+// the stretch's full scale, the stretched and the saturated loop.
+template <class P>
+struct SmallPixels;
+template <>
+struct SmallPixels<unsigned char> {
+  using Scratch = unsigned short;
+  static constexpr double kFullScale = 255.0;
+  static constexpr auto stretched = &vf_InverseFFTInline2;
+  static constexpr auto saturated = &vf_InverseFFTInline4;
+};
+template <>
+struct SmallPixels<unsigned short> {
+  using Scratch = unsigned int;
+  static constexpr double kFullScale = 65535.0;
+  static constexpr auto stretched = &vf_InverseFFTInline5;
+  static constexpr auto saturated = &vf_InverseFFTInline6;
+};
 
-void writeSmall(const CoreRows& c, unsigned short* out, long pitch, bool stretch, const vcFrameRange& range) {
+template <class P>
+void writeSmall(const CoreRows& c, P* out, long pitch, bool stretch, const vcFrameRange& range) {
+  using Pixels = SmallPixels<P>;
   long rows = c.rows;
-  unsigned int scratch = 0;
+  typename Pixels::Scratch scratch = 0;
   if (rows == 0 || c.columns == 0) return;
   if (stretch) {
-    const Stretch s = stretchFor(range, 65535.0);
-    vf_InverseFFTInline5(c.first, out, &scratch, s.scale, s.low, static_cast<float>(c.k), c.tile, c.columns, pitch,
-                         &rows);
+    const Stretch s = stretchFor(range, Pixels::kFullScale);
+    Pixels::stretched(c.first, out, &scratch, s.scale, s.low, static_cast<float>(c.k), c.tile, c.columns, pitch,
+                      &rows);
   } else {
-    vf_InverseFFTInline6(c.first, out, &scratch, static_cast<float>(c.k), c.tile, c.columns, pitch, &rows);
+    Pixels::saturated(c.first, out, &scratch, static_cast<float>(c.k), c.tile, c.columns, pitch, &rows);
   }
 }
 

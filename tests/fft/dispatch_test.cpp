@@ -6,10 +6,10 @@
 // level told apart from the plain ones.
 #include <gtest/gtest.h>
 
-#include "fft/arithmetic_kernels.h"
+#include "loops/arithmetic_kernels.h"
 #include "fft/engine/levels.h"
-#include "fft/pixel_rows.h"
-#include "freqfilt/ring_kernels.h"
+#include "loops/pixel_rows.h"
+#include "loops/ring_kernels.h"
 
 namespace {
 

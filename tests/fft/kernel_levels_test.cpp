@@ -3,9 +3,9 @@
 // ties, saturation, NaNs and infinities included), the spectrum arithmetic
 // and the band filters' ring loop (the same floats), on every length around
 // the vector widths.
-#include "fft/arithmetic_kernels.h"
-#include "fft/pixel_rows.h"
-#include "freqfilt/ring_kernels.h"
+#include "loops/arithmetic_kernels.h"
+#include "loops/pixel_rows.h"
+#include "loops/ring_kernels.h"
 
 #include <gtest/gtest.h>
 

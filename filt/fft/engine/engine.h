@@ -24,20 +24,7 @@
 // benchmarks; nothing else selects a level, and no choice is remembered between calls.
 #pragma once
 
-// Instruction-set levels, narrowest first. scalar runs anywhere and is the plain form
-// of the kernel; sse2 needs SSE2, avx2 AVX2, avx512 AVX-512F and AVX-512DQ.
-enum class vc_EngineLevel { scalar, sse2, avx2, avx512 };
-
-// Whether the running CPU (and operating system) supports a level.
-bool vf_EngineLevelSupported(vc_EngineLevel level);
-
-// The widest supported level.
-vc_EngineLevel vf_BestEngineLevel();
-
-// Whether a level runs the AVX2 forms of the per-element loops outside the engine
-// (pixel loops, arithmetic, filter rings): the AVX2 and AVX-512 levels, where the CPU
-// supports them. The other levels run the plain forms; every form gives the same bits.
-bool vf_UsesAvx2Loops(vc_EngineLevel level);
+#include "cpu/cpu_level.h"
 
 // Forward (direction >= 0): F(u, v) = sum f(x, y) exp(-2 pi i (ux/width + vy/height)).
 // Inverse (direction < 0): the same sum with exp(+2 pi i (...)), also unscaled.

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "fft/float_array.h"
+#include "records/float_array.h"
 #include "fft/sizes.h"
 #include "filt/fft.h"
 

@@ -12,8 +12,8 @@
 
 #include <immintrin.h>
 
-#include "fft/pixel_math.h"
-#include "fft/pixel_rows.h"
+#include "loops/pixel_math.h"
+#include "loops/pixel_rows.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 
 #include <immintrin.h>
 
-#include "freqfilt/ring_kernels.h"
-#include "freqfilt/ring_plain.h"
+#include "loops/ring_kernels.h"
+#include "loops/ring_plain.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 // level's bits; the AVX2 set serves the AVX2 and AVX-512 levels.
 #pragma once
 
-#include "fft/engine/engine.h"
+#include "cpu/cpu_level.h"
 
 struct vc_ArithmeticKernels {
   void (*add)(const float* a, float* r, long count);       // (u + x, v + y)

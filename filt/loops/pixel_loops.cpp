@@ -2,8 +2,8 @@
 // name pair shares one body; the scratch word of the calling convention
 // carries nothing here.
 
-#include "fft/pixel_math.h"
-#include "fft/pixel_rows.h"
+#include "loops/pixel_math.h"
+#include "loops/pixel_rows.h"
 #include "filt/fft.h"
 
 namespace {

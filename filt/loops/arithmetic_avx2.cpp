@@ -10,8 +10,8 @@
 
 #include <immintrin.h>
 
-#include "fft/arithmetic_kernels.h"
-#include "fft/arithmetic_plain.h"
+#include "loops/arithmetic_kernels.h"
+#include "loops/arithmetic_plain.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The plain arithmetic loops and the choice of a set per level.
 
-#include "fft/arithmetic_kernels.h"
+#include "loops/arithmetic_kernels.h"
 
-#include "fft/arithmetic_plain.h"
+#include "loops/arithmetic_plain.h"
 
 namespace {
 

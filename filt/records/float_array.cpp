@@ -1,4 +1,4 @@
-#include "fft/float_array.h"
+#include "records/float_array.h"
 
 #include <cstdint>
 

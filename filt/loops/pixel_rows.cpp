@@ -1,8 +1,8 @@
 // The plain row kernels and the choice of a set per level.
 
-#include "fft/pixel_rows.h"
+#include "loops/pixel_rows.h"
 
-#include "fft/pixel_math.h"
+#include "loops/pixel_math.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "freqfilt/ring_kernels.h"
+#include "loops/ring_kernels.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 // AVX-512 levels; SSE2 has no rounding instruction and uses the plain set.
 #pragma once
 
-#include "fft/engine/engine.h"
+#include "cpu/cpu_level.h"
 
 struct vc_PixelRows {
   // d[x] = round(|e[x]| * k) saturated into 0..255 (0..65535); NaN gives 0.

@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "fft/engine/engine.h"
+#include "cpu/cpu_level.h"
 
 struct vc_RingRow {
   const float* source;
