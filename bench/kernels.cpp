@@ -21,10 +21,10 @@
 #include <string>
 #include <vector>
 
-#include "loops/arithmetic_kernels.h"
 #include "fft/engine/engine.h"
-#include "loops/pixel_rows.h"
 #include "filt/freqfilt.h"
+#include "loops/arithmetic_kernels.h"
+#include "loops/pixel_rows.h"
 
 namespace {
 

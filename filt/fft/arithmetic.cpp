@@ -8,9 +8,9 @@
 // products and conjugates (zero rows stay zero) and is carried along as it is
 // after sums and differences.
 
-#include "loops/arithmetic_kernels.h"
 #include "fft/buffer_access.h"
 #include "fft/messages.h"
+#include "loops/arithmetic_kernels.h"
 
 namespace {
 

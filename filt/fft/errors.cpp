@@ -1,7 +1,7 @@
 // The library's error classes: numbers, copying, rethrowing, persistence.
 
-#include "records/record_level.h"
 #include "filt/fft.h"
+#include "records/record_level.h"
 
 // ---- the abstract base ----
 

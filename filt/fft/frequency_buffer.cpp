@@ -7,8 +7,8 @@
 #include "fft/messages.h"
 #include "fft/sizes.h"
 #include "fft/zero_pad.h"
-#include "records/float_array.h"
 #include "filt/fft.h"
+#include "records/float_array.h"
 
 namespace {
 

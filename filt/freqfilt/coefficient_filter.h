@@ -16,11 +16,11 @@
 #include <limits>
 
 #include "fft/buffer_access.h"
-#include "records/float_array.h"
 #include "fft/messages.h"
-#include "records/record_level.h"
 #include "fft/sizes.h"
 #include "filt/freqfilt.h"
+#include "records/float_array.h"
+#include "records/record_level.h"
 
 // Which side of its response a coefficient filter keeps. A pass filter
 // multiplies by the response, zeroes what lies outside its support and

@@ -2,8 +2,8 @@
 // buffer's private state for derived filters.
 
 #include "fft/buffer_access.h"
-#include "records/record_level.h"
 #include "filt/freqfilt.h"
+#include "records/record_level.h"
 
 vcFrequencyFilter::vcFrequencyFilter() = default;
 

@@ -2,8 +2,8 @@
 
 #include "fft/buffer_access.h"
 #include "fft/messages.h"
-#include "records/record_level.h"
 #include "filt/freqfilt.h"
+#include "records/record_level.h"
 
 namespace {
 using Access = vc_FrequencyBufferAccess;

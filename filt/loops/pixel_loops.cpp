@@ -2,9 +2,9 @@
 // name pair shares one body; the scratch word of the calling convention
 // carries nothing here.
 
+#include "filt/fft.h"
 #include "loops/pixel_math.h"
 #include "loops/pixel_rows.h"
-#include "filt/fft.h"
 
 namespace {
 

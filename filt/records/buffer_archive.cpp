@@ -6,9 +6,9 @@
 
 #include <cstdint>
 
-#include "records/float_array.h"
 #include "fft/sizes.h"
 #include "filt/fft.h"
+#include "records/float_array.h"
 
 vcArchive& operator||(vcArchive& ar, vcFrequencyBuffer& b) {
   unsigned char version = 1;

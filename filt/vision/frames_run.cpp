@@ -132,8 +132,7 @@ void writeSmall(const CoreRows& c, P* out, long pitch, bool stretch, const vcFra
   if (rows == 0 || c.columns == 0) return;
   if (stretch) {
     const Stretch s = stretchFor(range, Pixels::kFullScale);
-    Pixels::stretched(c.first, out, &scratch, s.scale, s.low, static_cast<float>(c.k), c.tile, c.columns, pitch,
-                      &rows);
+    Pixels::stretched(c.first, out, &scratch, s.scale, s.low, static_cast<float>(c.k), c.tile, c.columns, pitch, &rows);
   } else {
     Pixels::saturated(c.first, out, &scratch, static_cast<float>(c.k), c.tile, c.columns, pitch, &rows);
   }

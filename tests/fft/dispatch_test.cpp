@@ -6,8 +6,8 @@
 // level told apart from the plain ones.
 #include <gtest/gtest.h>
 
-#include "loops/arithmetic_kernels.h"
 #include "fft/engine/levels.h"
+#include "loops/arithmetic_kernels.h"
 #include "loops/pixel_rows.h"
 #include "loops/ring_kernels.h"
 
