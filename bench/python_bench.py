@@ -27,6 +27,7 @@ from __future__ import annotations
 
 import argparse
 import os
+import statistics
 import threading
 import time
 from typing import Callable
@@ -58,15 +59,21 @@ def best(call: Callable[[], object], repeats: int, clock: Callable[[], float] | 
 
 
 def paired(python_call: Callable[[], object], cpp_calls: Callable[[int], list[float]], repeats: int,
-           rounds: int = 6) -> tuple[float, float]:
-    """Best times of a Python call and of the same call in a C++ loop, measured in alternating
-    rounds so that both see the same load on a shared machine."""
+           rounds: int = 7) -> tuple[float, float]:
+    """Mean times per call of a Python loop and of the same calls in a C++ loop, measured in
+    alternating rounds so that both see the same load on a shared machine; the medians over
+    the rounds. Whole loops are timed (not single calls), so the clock's own cost and the
+    luck of one call do not decide the comparison."""
     py, cpp = [], []
-    per_round = max(1, repeats // rounds)
+    per_round = max(2, repeats // 2)
+    python_call()
     for _ in range(rounds):
-        py.append(best(python_call, per_round))
-        cpp.append(min(cpp_calls(per_round)))
-    return min(py), min(cpp)
+        start = CLOCK()
+        for _ in range(per_round):
+            python_call()
+        py.append((CLOCK() - start) / per_round)
+        cpp.append(sum(cpp_calls(per_round)) / per_round)
+    return statistics.median(py), statistics.median(cpp)
 
 
 def thread_ratio(size: int, per_thread: int, repeats: int, in_cpp: bool = False) -> float:

@@ -2,6 +2,7 @@
 // array transformed again.
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "fft/buffer_access.h"
@@ -10,6 +11,7 @@
 #include "fft/quadrant_copy.h"
 #include "fft/zero_pad.h"
 #include "filt/fft.h"
+#include "filt/host_pixels.h"
 
 namespace {
 
@@ -51,34 +53,49 @@ void takeGeometry(vcFrequencyBuffer& b, const vcPelBuffer_const<T>& image) {
   Access::setOffset(b, image.offset());
 }
 
+// Writes rows x cols real samples into the buffer's array, then runs the real
+// transform. Row y's samples go to the first W floats of its slot of 2W; the
+// engine uses the second half as working space (for W = 1 the float after the
+// sample must be 0). rowAt(y) gives row y's first pixel, whose pixels lie
+// pixelStep bytes apart.
+template <class T, class RowAt>
+void transformRealRows(vcFrequencyBuffer& b, long cols, long rows, long pixelStep, RowAt rowAt) {
+  const long W = b.width(), H = b.height();
+  float* data = Access::data(b);
+  if (data == nullptr) throw vcFrequencyDefs::Uninitialized(vf_msg::kBufferUninitialized);
+  const std::size_t padBytes = sizeof(float) * static_cast<std::size_t>(W - cols);
+  for (long y = 0; y < rows; ++y) {
+    float* slot = data + 2 * W * y;
+    const unsigned char* row = rowAt(y);
+    if (pixelStep == static_cast<long>(sizeof(T)) && reinterpret_cast<std::uintptr_t>(row) % alignof(T) == 0) {
+      const T* pixels = reinterpret_cast<const T*>(row);
+      for (long x = 0; x < cols; ++x) slot[x] = toFloat(pixels[x]);
+    } else {
+      for (long x = 0; x < cols; ++x) {
+        T v;
+        std::memcpy(&v, row + x * pixelStep, sizeof(T));
+        slot[x] = toFloat(v);
+      }
+    }
+    std::memset(slot + cols, 0, padBytes);
+    if (W == 1) slot[1] = 0.0f;
+  }
+  for (long y = rows; y < H; ++y) {
+    float* slot = data + 2 * W * y;
+    std::memset(slot, 0, sizeof(float) * static_cast<std::size_t>(W == 1 ? 2 : W));
+  }
+  vf_RealFFT2D(data, W, H);
+}
+
 template <class T>
 void forwardImage(const vcPelBuffer_const<T>& image, vcFrequencyBuffer& b) {
   if (!image.isBound()) throw vcFrequencyDefs::UnboundWindow();
   Access::setAndAllocate(b, image.width(), image.height());
   takeGeometry(b, image);
-  const long W = b.width(), H = b.height();
-  const Source<T> src = chooseSource(image, W, H);
-
-  // Row y's real samples go to the first W floats of its slot of 2W; the
-  // engine uses the second half as working space (for W = 1 the float after
-  // the sample must be 0).
-  float* data = Access::data(b);
-  if (data == nullptr) throw vcFrequencyDefs::Uninitialized(vf_msg::kBufferUninitialized);
-  const T* pixels = src.image.pointToOffset();
-  const long stride = src.image.rep().rowStride();
-  const std::size_t padBytes = sizeof(float) * static_cast<std::size_t>(W - src.cols);
-  for (long y = 0; y < src.rows; ++y) {
-    float* slot = data + 2 * W * y;
-    const T* row = pixels + y * stride;
-    for (long x = 0; x < src.cols; ++x) slot[x] = toFloat(row[x]);
-    std::memset(slot + src.cols, 0, padBytes);
-    if (W == 1) slot[1] = 0.0f;
-  }
-  for (long y = src.rows; y < H; ++y) {
-    float* slot = data + 2 * W * y;
-    std::memset(slot, 0, sizeof(float) * static_cast<std::size_t>(W == 1 ? 2 : W));
-  }
-  vf_RealFFT2D(data, W, H);
+  const Source<T> src = chooseSource(image, b.width(), b.height());
+  const auto* first = reinterpret_cast<const unsigned char*>(src.image.pointToOffset());
+  const long rowBytes = static_cast<long>(sizeof(T)) * src.image.rep().rowStride();
+  transformRealRows<T>(b, src.cols, src.rows, sizeof(T), [&](long y) { return first + y * rowBytes; });
 }
 
 template <class T>
@@ -132,6 +149,24 @@ void vf_ForwardFFT(const vcPelBuffer_const<double>& re, const vcPelBuffer_const<
                    vcFrequencyBuffer& result) {
   forwardPair(re, im, result);
 }
+
+template <class T>
+void vfForwardFFTPixels(const T* pixels, long width, long height, long rowStep, long pixelStep,
+                        vcFrequencyBuffer& result) {
+  if (pixels == nullptr) throw vcFrequencyDefs::InvalidArgument("Pixels must not be null.");
+  if (width < 1 || height < 1) throw vcFrequencyDefs::InvalidArgument("Width and Height must be at least 1.");
+  Access::setAndAllocate(result, width, height);
+  Access::setXforms(result, vc2XformCache());
+  Access::setOffset(result, vcPair<long>(0, 0));
+  const auto* first = reinterpret_cast<const unsigned char*>(pixels);
+  transformRealRows<T>(result, width, height, pixelStep, [&](long y) { return first + y * rowStep; });
+}
+
+template VEXFILT_API void vfForwardFFTPixels<unsigned char>(const unsigned char*, long, long, long, long,
+                                                            vcFrequencyBuffer&);
+template VEXFILT_API void vfForwardFFTPixels<unsigned short>(const unsigned short*, long, long, long, long,
+                                                             vcFrequencyBuffer&);
+template VEXFILT_API void vfForwardFFTPixels<double>(const double*, long, long, long, long, vcFrequencyBuffer&);
 
 void vfForwardFFT(const vcFrequencyBuffer& source, vcFrequencyBuffer& destination) {
   if (Access::data(source) == nullptr) throw vcFrequencyDefs::Uninitialized(vf_msg::kBufferUninitialized);

@@ -5,6 +5,7 @@
 #include <variant>
 
 #include "convert.h"
+#include "filt/host_pixels.h"
 
 namespace vfpy {
 namespace {
@@ -52,6 +53,22 @@ py::object forward(py::object image, py::object imaginary, py::object out) {
   }
   const int kind = pixelKind(array, "forward");
   requireSizeLimit(array);
+  if (imaginary.is_none() && array.shape(0) > 0 && array.shape(1) > 0) {
+    // The pixels are read where numpy keeps them, strides and all: no copy.
+    Buffer& result = target(out, array.shape(1), array.shape(0), "forward");
+    const long width = static_cast<long>(array.shape(1)), height = static_cast<long>(array.shape(0));
+    const long rowStep = static_cast<long>(array.strides(0)), pixelStep = static_cast<long>(array.strides(1));
+    const void* pixels = array.data();
+    heavy([&] {
+      if (kind == 0)
+        vfForwardFFTPixels(static_cast<const unsigned char*>(pixels), width, height, rowStep, pixelStep, result);
+      else if (kind == 1)
+        vfForwardFFTPixels(static_cast<const unsigned short*>(pixels), width, height, rowStep, pixelStep, result);
+      else
+        vfForwardFFTPixels(static_cast<const double*>(pixels), width, height, rowStep, pixelStep, result);
+    });
+    return out;
+  }
   if (imaginary.is_none()) {
     const AnyImage pixels = toAnyImage(array, "forward");
     Buffer& result = target(out, array.shape(1), array.shape(0), "forward");

@@ -7,10 +7,13 @@
 
 #include <cmath>
 #include <complex>
+#include <cstring>
 #include <numbers>
 #include <tuple>
 #include <utility>
+#include <vector>
 
+#include "filt/host_pixels.h"
 #include "support/buffer_helpers.h"
 #include "support/images.h"
 #include "vexsys/attention.h"
@@ -89,6 +92,53 @@ TEST(Forward, OffsetAndStrideDoNotChangeTheArray) {
   vfInverseFFT(fromWindow, back, false);
   EXPECT_EQ(back.offset(), vcPair<long>(5, 7));
   EXPECT_TRUE(vftest::samePixels<unsigned short>(back, window));
+}
+
+// Pixels in host memory, read through byte steps, give the buffer the image
+// gives: interleaved (a channel of a 3-channel frame), unaligned, flipped and
+// broadcast layouts, and the image's geometry (offset 0, identity).
+template <class T>
+void expectHostPixelsLikeImage(T top, int salt) {
+  const long w = 13, h = 6;
+  const vcPelBuffer<T> image = vftest::randomImage<T>(w, h, top, salt);
+  vcFrequencyBuffer expected;
+  vfForwardFFT(image, expected);
+
+  const long step = 3 * static_cast<long>(sizeof(T)), rowBytes = w * step + 5;
+  std::vector<unsigned char> bytes(static_cast<std::size_t>(h * rowBytes + 1), 0xA5);
+  unsigned char* start = bytes.data() + 1;  // misaligned for T
+  for (long y = 0; y < h; ++y)
+    for (long x = 0; x < w; ++x) {
+      const T v = image.get(x, y);
+      std::memcpy(start + (h - 1 - y) * rowBytes + x * step, &v, sizeof(T));  // stored bottom-up
+    }
+  vcFrequencyBuffer fromHost;
+  const vcPelBuffer<T> parent(20, 20);
+  vfForwardFFT(vcPelBuffer<T>(parent, 3, 3, 4, 4), fromHost);  // a buffer with an offset, to be replaced
+  vfForwardFFTPixels(reinterpret_cast<const T*>(start + (h - 1) * rowBytes), w, h, -rowBytes, step, fromHost);
+  EXPECT_TRUE(fromHost == expected);
+  EXPECT_EQ(fromHost.offset(), vcPair<long>(0, 0));
+
+  // Zero steps: every pixel is the one value, so only the zero frequency of the image's area is set.
+  const T one = image.get(2, 3);
+  vfForwardFFTPixels(&one, w, h, 0, 0, fromHost);
+  vcPelBuffer<T> flat(w, h);
+  vfPelSet(flat, one);
+  vfForwardFFT(flat, expected);
+  EXPECT_TRUE(fromHost == expected);
+}
+
+TEST(Forward, HostPixelsGiveTheImagesSpectrumBitForBit) {
+  expectHostPixelsLikeImage<unsigned char>(255, 21);
+  expectHostPixelsLikeImage<unsigned short>(65535, 22);
+  expectHostPixelsLikeImage<double>(1000, 23);
+
+  const unsigned char pixel = 1;
+  vcFrequencyBuffer b;
+  EXPECT_THROW(vfForwardFFTPixels<unsigned char>(nullptr, 4, 4, 4, 1, b), vcFrequencyDefs::InvalidArgument);
+  EXPECT_THROW(vfForwardFFTPixels(&pixel, 0, 4, 4, 1, b), vcFrequencyDefs::InvalidArgument);
+  EXPECT_THROW(vfForwardFFTPixels(&pixel, 4, -1, 4, 1, b), vcFrequencyDefs::InvalidArgument);
+  EXPECT_THROW(vfForwardFFTPixels(&pixel, 2049, 1, 0, 0, b), vcFrequencyDefs::InvalidSize);
 }
 
 TEST(Inverse, RoundTripsEveryPixelType) {
