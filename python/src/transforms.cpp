@@ -151,9 +151,10 @@ A FrequencyBuffer is transformed as it stands (its whole padded array).
 
 The spectrum is unscaled and in natural order (element [0, 0] is the zero
 frequency). 8- and 16-bit pixels convert exactly, float64 pixels round to
-float32. Other dtypes raise TypeError; any strides are fine: the pixels are
-copied once into the library's image, the only copy made. The GIL is
-released while the transform runs.)doc";
+float32. Other dtypes raise TypeError; any strides are fine: a single image
+is read in place, through its strides, and a real/imaginary pair is copied
+once into the library's images. The GIL is released while the transform
+runs; do not write to the array from another thread meanwhile.)doc";
 
 const char* kInverseDoc =
     R"doc(inverse(buffer, output='float64', *, stretch=False, in_place=False, angle=False, quadrant=False, out=None)
