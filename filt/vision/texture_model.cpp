@@ -229,20 +229,22 @@ void vcTextureModel::train(const std::vector<vcPelBuffer_const<T>>& images) {
   if (!cholesky(ridged(next.covariance_, n, shrinkage_), n, next.cholesky_))
     throw Defs::InvalidArgument("Training images give a degenerate covariance.");
 
-  // The threshold: the (1 - rate) quantile of the training pixels' distances.
-  std::vector<float> distances;
+  // The threshold: the (1 - rate) quantile of the training pixels' distances
+  // (kept in double: the comparison in defects() is on the double distance,
+  // and a threshold rounded to float would flag the pixels it rounded down).
+  std::vector<double> distances;
   for (const auto& image : images) {
     const vcPelBuffer<double> d = next.distanceOf(next.features(image));
     for (long y = margin_; y < d.height() - margin_; ++y) {
       const double* row = d.pointToOffset() + y * d.rep().rowStride();
-      for (long xx = margin_; xx < d.width() - margin_; ++xx) distances.push_back(static_cast<float>(row[xx]));
+      distances.insert(distances.end(), row + margin_, row + d.width() - margin_);
     }
   }
   const double q = 1.0 - falseAlarmRate_;
   const std::size_t at = std::min(distances.size() - 1,
                                   static_cast<std::size_t>(std::ceil(q * static_cast<double>(distances.size()))) - 1);
   std::nth_element(distances.begin(), distances.begin() + static_cast<std::ptrdiff_t>(at), distances.end());
-  next.threshold_ = static_cast<double>(distances[at]);
+  next.threshold_ = distances[at];
   next.trained_ = true;
   *this = std::move(next);
 }
