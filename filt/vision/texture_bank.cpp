@@ -451,21 +451,39 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
   }
 }
 
-void vcGaborBank::energyExact(const vcFrequencyBuffer& spectrum, long k, float* out, long pitch) const {
-  requireFilter(k);
+namespace {
+
+// Filter k of `bank` by the library's Gabor filter into `filtered` (reused
+// from filter to filter: same size, same array) and its banded inverse in
+// place; the magnitudes times 1 / (W H), as the library's double magnitude
+// image has them, rounded to float.
+void exactInto(const vcGaborBank& bank, const vcFrequencyBuffer& spectrum, long k, vcFrequencyBuffer& filtered,
+               float* out, long pitch) {
   const long W = spectrum.width(), H = spectrum.height();
   const long w = spectrum.imageWidth(), h = spectrum.imageHeight();
+  bank.filter(k, vcPair<long>(W, H)).apply(spectrum, filtered);
+  vfInverseFFT(filtered, filtered, true);
+  const vf_texture::Kernels kern = vf_texture::bestKernels();
+  const float* z = vf_texture::SpectrumAccess::data(filtered);
+  const double scale = 1.0 / (static_cast<double>(W) * static_cast<double>(H));
+  for (long y = 0; y < h; ++y) {
+    if ((y & 255) == 255) poll();
+    kern.magnitudeInterleaved(z + 2 * y * W, w, scale, out + y * pitch);
+  }
+}
+
+}  // namespace
+
+void vcGaborBank::energyExact(const vcFrequencyBuffer& spectrum, long k, float* out, long pitch) const {
+  requireFilter(k);
+  if (spectrum.inverseComputed())
+    throw Defs::InvalidBuffer("Cannot access frequency data once inverse has been computed.");
+  const long w = spectrum.imageWidth(), h = spectrum.imageHeight();
+  (void)spectrum.width();  // Uninitialized for an empty buffer
   if (w <= 0 || h <= 0) return;
   if (pitch < w) throw Defs::InvalidSize("Output pitch is smaller than the output width.");
-  const vcFrequencyFilterGabor gabor = filter(k, vcPair<long>(W, H));
   vcFrequencyBuffer filtered;
-  gabor.apply(spectrum, filtered);
-  vcPelBuffer<double> magnitude;
-  vfInverseFFT<double>(static_cast<const vcFrequencyBuffer&>(filtered), magnitude, false);
-  for (long y = 0; y < h; ++y) {
-    const double* m = magnitude.pointToOffset() + y * magnitude.rep().rowStride();
-    std::transform(m, m + w, out + y * pitch, [](double v) { return static_cast<float>(v); });
-  }
+  exactInto(*this, spectrum, k, filtered, out, pitch);
 }
 
 template <class T>
@@ -491,9 +509,10 @@ vcTextureStack vcGaborBank::energyExact(const vcPelBuffer_const<T>& image) const
   stack.width = image.width();
   stack.height = image.height();
   stack.values.assign(static_cast<std::size_t>(stack.filters * stack.width * stack.height), 0.0f);
+  vcFrequencyBuffer filtered;  // one filtered array for all filters
   for (long k = 0; k < stack.filters; ++k) {
     poll();
-    energyExact(transformed, k, stack.plane(k), stack.width);
+    exactInto(*this, transformed, k, filtered, stack.plane(k), stack.width);
   }
   return stack;
 }

@@ -11,7 +11,7 @@ namespace {
 namespace vf_texture {
 
 Kernels plainKernels() {
-  return {interpolateRows, magnitudeDownRows, magnitudeRow};
+  return {interpolateRows, magnitudeDownRows, magnitudeRow, magnitudeInterleavedRow};
 }
 
 Kernels bestKernels() {

@@ -16,6 +16,8 @@ struct Kernels {
   void (*magnitudeDown)(const double* w, const double* const* rows, long n, double scale, float* out);
   // out[i] = float(sqrt(re[i]^2 + im[i]^2) * scale).
   void (*magnitude)(const double* re, const double* im, long n, double scale, float* out);
+  // The same of n complex floats z (re, im interleaved), widened to double.
+  void (*magnitudeInterleaved)(const float* z, long n, double scale, float* out);
 };
 
 Kernels plainKernels();

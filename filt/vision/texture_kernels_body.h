@@ -34,3 +34,12 @@ void magnitudeRow(const double* re, const double* im, long n, double scale, floa
   float* __restrict o = out;
   for (long i = 0; i < n; ++i) o[i] = static_cast<float>(std::sqrt(a[i] * a[i] + b[i] * b[i]) * scale);
 }
+
+void magnitudeInterleavedRow(const float* z, long n, double scale, float* out) {
+  const float* __restrict a = z;
+  float* __restrict o = out;
+  for (long i = 0; i < n; ++i) {
+    const double re = static_cast<double>(a[2 * i]), im = static_cast<double>(a[2 * i + 1]);
+    o[i] = static_cast<float>(std::sqrt(re * re + im * im) * scale);
+  }
+}

@@ -54,6 +54,18 @@ void checkTable(const vf_texture::Kernels& k, const vf_texture::Kernels& plain, 
     }
     ASSERT_NEAR(fa[static_cast<std::size_t>(i)], std::hypot(sr, si) / 4096.0, 1e-6) << i;
   }
+  // magnitudeInterleaved, of floats.
+  std::vector<float> z(static_cast<std::size_t>(2 * n));
+  for (long i = 0; i < 2 * n; ++i)
+    z[static_cast<std::size_t>(i)] = static_cast<float>(re[static_cast<std::size_t>(i % n)] * (i % 2 ? -1.0 : 1.0));
+  k.magnitudeInterleaved(z.data(), n, 0.25, fa.data());
+  plain.magnitudeInterleaved(z.data(), n, 0.25, fb.data());
+  EXPECT_EQ(0, std::memcmp(fa.data(), fb.data(), fa.size() * sizeof(float))) << n;
+  for (long i = 0; i < n; ++i)
+    ASSERT_EQ(fa[static_cast<std::size_t>(i)],
+              static_cast<float>(std::hypot(static_cast<double>(z[static_cast<std::size_t>(2 * i)]),
+                                            static_cast<double>(z[static_cast<std::size_t>(2 * i + 1)])) *
+                                 0.25));
   // magnitude.
   k.magnitude(re.data(), im.data(), n, 0.5, fa.data());
   plain.magnitude(re.data(), im.data(), n, 0.5, fb.data());
