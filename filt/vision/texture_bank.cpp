@@ -440,8 +440,12 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
     const long y = j * step;
     const long n0 = y / ay.grid, rr = (y % ay.grid) / step;
     if (rr == 0) {
-      const double* re = gridRow(n0);
-      kern.magnitude(re, re + ow, ow, scale, o);
+      if (ax.factor == 1 && ax.grid == step) {  // a row of the small array as it is
+        kern.magnitudeInterleaved(grid + 2 * P * (n0 % Q), ow, scale, o);
+      } else {
+        const double* re = gridRow(n0);
+        kern.magnitude(re, re + ow, ow, scale, o);
+      }
       continue;
     }
     const double* w = ay.weights.data() + (rr - 1) * kTaps;

@@ -196,7 +196,14 @@ class VEXFILT_API vcGaborBank {
 // mean of e_k over the first training image. Training estimates the mean and
 // covariance of x over the training pixels (all pixels at least margin()
 // from the border, full resolution), and sets the threshold to the
-// (1 - falseAlarmRate) quantile of the training pixels' distances. A pixel's
+// (1 - falseAlarmRate) quantile of held-out distances: the inner rows of
+// every training image are split into an upper and a lower half, and each
+// half is measured by a model fitted to the other half (a model's own
+// training pixels lie closer to it than new pixels of the same texture, so
+// their quantile would understate the rate on new images; halves of fewer
+// than 8 samples per feature fall back to the training pixels' own
+// distances). The training pixels themselves are then flagged at most at
+// the stated rate, new images of a stationary texture near it. A pixel's
 // distance is the Mahalanobis distance sqrt((x - mean)' C^-1 (x - mean));
 // pixels closer than margin() to the border get distance 0 and are never
 // defects. The distances use the covariance with its off-diagonal entries
@@ -256,6 +263,7 @@ class VEXFILT_API vcTextureModel {
   vcPelBuffer<unsigned char> defectsFromDistances(const vcPelBuffer_const<double>& distances) const;
 
  private:
+  struct Sums;  // running sums of the training features
   void requireTrained() const;
   void factor();  // cholesky_ from covariance_; false when not positive definite
   // Features of an image: filters() planes of w x h.
