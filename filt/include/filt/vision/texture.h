@@ -129,7 +129,10 @@ class VEXFILT_API vcGaborBank {
   // <= 8; default 4): beyond it, cells weigh less than exp(-s^2 / 2).
   double support() const { return support_; }
   void support(double value);
-  // Interpolation grid refinement of energy(): 1, 2, 4 or 8 (default 2).
+  // How finely energy() samples the envelope before interpolating: 1, 2, 4
+  // or 8 (default 2); the grid g of each axis is the coarsest power of two
+  // with s g <= 0.2272 / oversample (see the top). Each doubling halves the
+  // grids (4 x the small arrays) and shrinks the interpolation's bound.
   long oversample() const { return oversample_; }
   void oversample(long value);
   // The largest spatial standard deviation of the filters' envelopes, in
