@@ -333,10 +333,13 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
     float* sm = vf_texture::SpectrumAccess::data(small);
     std::vector<double> acc(static_cast<std::size_t>(2 * P));
     // Target row by target row: the source rows v = tr + cy (mod Q) of the
-    // window add up in double, rounded once to the small array.
+    // window add up in double, rounded once to the small array. Where the
+    // window's rows and a row's cells fit the small array, every cell lands
+    // alone and is written at once (the same value: 0 + x is x).
+    const bool rowsAlone = v1 - v0 + 1 <= Q;
     for (long first = v0; first <= std::min(v1, v0 + Q - 1); ++first) {
-      std::fill(acc.begin(), acc.end(), 0.0);
-      bool any = false;
+      float* srow = sm + 2 * P * (((first - cy) % Q + Q) % Q);
+      bool any = false, cleared = false;
       for (long v = first; v <= v1; v += Q) {
         const double dy = static_cast<double>(v) - cyf;
         const double disc = B * B * dy * dy - A * (C * dy * dy - emax);
@@ -345,7 +348,6 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
         const long ua = std::max(lox, static_cast<long>(std::ceil(cxf + (-B * dy - root) / A)));
         const long ub = std::min(hix, static_cast<long>(std::floor(cxf + (-B * dy + root) / A)));
         if (ub < ua) continue;
-        any = true;
         const float* row = in + 2 * W * ((v % H + H) % H);
         // exp(-e) along the row by its ratios: g(u + 1) = g(u) r(u),
         // r(u + 1) = r(u) q (relative rounding below 1e-12 over 2048 cells).
@@ -354,6 +356,19 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
         double r = std::exp(-(A * (2.0 * dx0 + 1.0) + 2.0 * B * dy));
         const double q = std::exp(-2.0 * A);
         long su = (ua % W + W) % W, du = ((ua - cx) % P + P) % P;
+        if (rowsAlone && ub - ua + 1 <= P) {
+          for (long u = ua; u <= ub; ++u) {
+            srow[2 * du] = static_cast<float>(static_cast<double>(row[2 * su]) * g);
+            srow[2 * du + 1] = static_cast<float>(static_cast<double>(row[2 * su + 1]) * g);
+            g *= r;
+            r *= q;
+            if (++su == W) su = 0;
+            if (++du == P) du = 0;
+          }
+          continue;
+        }
+        if (!cleared) std::fill(acc.begin(), acc.end(), 0.0);
+        cleared = any = true;
         for (long u = ua; u <= ub; ++u) {
           acc[static_cast<std::size_t>(2 * du)] += static_cast<double>(row[2 * su]) * g;
           acc[static_cast<std::size_t>(2 * du + 1)] += static_cast<double>(row[2 * su + 1]) * g;
@@ -364,7 +379,6 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
         }
       }
       if (!any) continue;
-      float* srow = sm + 2 * P * (((first - cy) % Q + Q) % Q);
       for (long i = 0; i < 2 * P; ++i) srow[i] = static_cast<float>(acc[static_cast<std::size_t>(i)]);
     }
   }
