@@ -1,5 +1,6 @@
 """The texture bank's speed table: every texture/ case of vexfilt-bench timed in
-one process (median CPU time of the repetitions), then each case again in a
+one process (median CPU time of the repetitions, interleaved in random order),
+then each case again in a
 process of its own for its peak memory (VEXFILT_BENCH_MEMORY=1, see
 memory_probe.h); prints a Markdown table with the ratios the goals name.
 
@@ -28,15 +29,18 @@ def main() -> int:
     parser.add_argument("--repetitions", type=int, default=5)
     args = parser.parse_args()
 
+    # Repetitions of all cases interleaved in random order: the shared machine's load drifts
+    # over minutes, and interleaving spreads the drift over every case alike.
     runs = run(args.binary, "^texture/", [f"--benchmark_repetitions={args.repetitions}",
-                                          "--benchmark_min_time=0.1"])
+                                          "--benchmark_min_time=0.1",
+                                          "--benchmark_enable_random_interleaving=true"])
     cpu: dict[str, list[float]] = {}
     for r in runs:
         if r.get("run_type", "iteration") != "iteration":
             continue
         name = r["run_name"] if "run_name" in r else r["name"]
         cpu.setdefault(name, []).append(r["cpu_time"] * {"ms": 1.0, "us": 1e-3, "ns": 1e-6, "s": 1e3}[r["time_unit"]])
-    median = {name: statistics.median(v) for name, v in cpu.items()}
+    median = {name: statistics.median(cpu[name]) for name in sorted(cpu)}
 
     memory: dict[str, float] = {}
     env = dict(os.environ, VEXFILT_BENCH_MEMORY="1")
@@ -53,7 +57,8 @@ def main() -> int:
     forward = find("texture/forward/")
     inverses = sum(v for k, v in median.items() if "/banded_inverse/" in k)
     opencv = find("texture/opencv_filter2d/")
-    print(f"{args.repetitions} repetitions, median CPU time, one process; peak memory one process per case\n")
+    print(f"{args.repetitions} repetitions interleaved, median CPU time, one process; "
+          "peak memory one process per case\n")
     print("| case | CPU time (ms) | vs forward + 16 banded inverses | filter2D / case | peak memory (MiB) |")
     print("|---|---|---|---|---|")
     for name, t in median.items():
