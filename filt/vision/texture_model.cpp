@@ -264,36 +264,42 @@ void vcTextureModel::train(const std::vector<vcPelBuffer_const<T>>& images) {
   // is measured by a model fitted to the other half (the training pixels
   // themselves lie closer to a model fitted to them than new pixels of the
   // same texture do: their quantile would understate the rate on new
-  // images). Halves too small for a covariance (under 8 samples per
-  // feature) fall back to the training pixels' own distances. Distances
-  // are kept in double: the comparison in defects() is on the double
-  // distance, and a threshold rounded to float would flag the pixels it
-  // rounded down.
+  // images), and the threshold is the larger of the two halves' quantiles,
+  // so that the rate holds on either half (a texture that drifts across the
+  // images is not averaged away). Halves too small for a covariance (under 8
+  // samples per feature) fall back to the training pixels' own distances.
+  // Distances are kept in double: the comparison in defects() is on the
+  // double distance, and a threshold rounded to float would flag the pixels
+  // it rounded down.
   vcTextureModel folds[2] = {next, next};
   const bool heldOut = halves[0].count >= 8.0 * static_cast<double>(n) &&
                        halves[1].count >= 8.0 * static_cast<double>(n) && halves[1].fit(shift, shrinkage_, folds[0]) &&
                        halves[0].fit(shift, shrinkage_, folds[1]);
-  std::vector<double> distances;
+  std::vector<double> distances[2];
   for (const auto& image : images) {
     const vcTextureStack f = next.features(image);
     const long middle = margin_ + (f.height - 2 * margin_) / 2;
-    for (long half = 0; half < 2; ++half) {
-      if (!heldOut && half == 1) break;
+    for (long half = 0; half < (heldOut ? 2 : 1); ++half) {
       // Half `half` by the model fitted without it (or everything by the model).
       const vcPelBuffer<double> d = (heldOut ? folds[half] : next).distanceOf(f);
       const long y0 = heldOut && half == 1 ? middle : margin_;
       const long y1 = heldOut && half == 0 ? middle : d.height() - margin_;
+      std::vector<double>& into = distances[half];
       for (long y = y0; y < y1; ++y) {
         const double* row = d.pointToOffset() + y * d.rep().rowStride();
-        distances.insert(distances.end(), row + margin_, row + d.width() - margin_);
+        into.insert(into.end(), row + margin_, row + d.width() - margin_);
       }
     }
   }
   const double q = 1.0 - falseAlarmRate_;
-  const std::size_t at = std::min(distances.size() - 1,
-                                  static_cast<std::size_t>(std::ceil(q * static_cast<double>(distances.size()))) - 1);
-  std::nth_element(distances.begin(), distances.begin() + static_cast<std::ptrdiff_t>(at), distances.end());
-  next.threshold_ = distances[at];
+  next.threshold_ = 0.0;
+  for (std::vector<double>& part : distances) {
+    if (part.empty()) continue;
+    const std::size_t at =
+        std::min(part.size() - 1, static_cast<std::size_t>(std::ceil(q * static_cast<double>(part.size()))) - 1);
+    std::nth_element(part.begin(), part.begin() + static_cast<std::ptrdiff_t>(at), part.end());
+    next.threshold_ = std::max(next.threshold_, part[at]);
+  }
   next.trained_ = true;
   *this = std::move(next);
 }

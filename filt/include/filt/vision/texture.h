@@ -201,12 +201,14 @@ class VEXFILT_API vcGaborBank {
 // from the border, full resolution), and sets the threshold to the
 // (1 - falseAlarmRate) quantile of held-out distances: the inner rows of
 // every training image are split into an upper and a lower half, and each
-// half is measured by a model fitted to the other half (a model's own
-// training pixels lie closer to it than new pixels of the same texture, so
-// their quantile would understate the rate on new images; halves of fewer
-// than 8 samples per feature fall back to the training pixels' own
-// distances). The training pixels themselves are then flagged at most at
-// the stated rate, new images of a stationary texture near it. A pixel's
+// half is measured by a model fitted to the other half; the larger of the
+// two halves' quantiles is taken, so that the rate holds on either. (A
+// model's own training pixels lie closer to it than new pixels of the same
+// texture, so their quantile would understate the rate on new images.
+// Halves of fewer than 8 samples per feature fall back to the training
+// pixels' own distances.) The training pixels themselves are then flagged
+// at most at the stated rate, new images of a stationary texture near it.
+// A pixel's
 // distance is the Mahalanobis distance sqrt((x - mean)' C^-1 (x - mean));
 // pixels closer than margin() to the border get distance 0 and are never
 // defects. The distances use the covariance with its off-diagonal entries
