@@ -129,6 +129,6 @@ if __name__ == "__main__":
     orientation_goal([0.025, 0.05], angles[:4] if quick else angles)
     pairs = (("brick", "gravel"), ("grass", "gravel"), ("gravel", "grass"), ("grass", "brick"))
     for split in (True, False):
-        for smoothing in ("0", "16"):
+        for smoothing in ("0", "8", "16"):
             for name, other in pairs:
                 defect_goal(name, other, [0.05, 0.1, 0.2], smoothing=smoothing, split=split)

@@ -8,6 +8,7 @@
 
 #include "filt/vision/texture.h"
 #include "vexsys/attention.h"
+#include "vision/texture_kernels.h"
 #include "vision/texture_support.h"
 
 namespace {
@@ -18,64 +19,149 @@ void poll() {
   vfThrowExceptionOnFailure(vsys_attention_check());
 }
 
-long pow2Ceil(long n) {
-  long p = 1;
-  while (p < n) p <<= 1;
-  return p;
-}
-
 bool isPow2(long n) {
   return n > 0 && (n & (n - 1)) == 0;
 }
 
-// Catmull-Rom weights of the four samples around fraction t in [0, 1).
-void cubicWeights(double t, double w[4]) {
-  const double t2 = t * t, t3 = t2 * t;
-  w[0] = 0.5 * (-t3 + 2.0 * t2 - t);
-  w[1] = 0.5 * (3.0 * t3 - 5.0 * t2 + 2.0);
-  w[2] = 0.5 * (-3.0 * t3 + 4.0 * t2 + t);
-  w[3] = 0.5 * (t3 - t2);
-}
+// The interpolation kernel: kTaps samples, from 3 before to 4 after the
+// position.
+constexpr long kTaps = 8;
+constexpr long kBefore = 3;
 
-// How output index i along one axis reads a periodic grid of n samples
-// spaced `grid` pixels: four taps (index, weight). When the output step is a
-// multiple of the grid the read is exact (one tap of weight 1).
-struct Taps {
-  std::vector<long> index;  // 4 per output
-  std::vector<double> weight;
+// The largest envelope bandwidth a grid is chosen for: sigma * grid (the
+// envelope spectrum's standard deviation in cycles per grid sample) at most
+// kGridBand / oversample.
+constexpr double kGridBand = 0.2272;
+
+// The envelope spectrum of one filter along one axis: its standard deviation
+// in cycles per pixel is sqrt(su^2 cos^2 + sv^2 sin^2) along the columns and
+// sqrt(su^2 sin^2 + sv^2 cos^2) along the rows.
+struct Envelope {
+  double x, y;
 };
 
-Taps axisTaps(long outputs, long step, long grid, long n) {
-  Taps taps;
-  taps.index.resize(static_cast<std::size_t>(4 * outputs));
-  taps.weight.resize(static_cast<std::size_t>(4 * outputs));
-  for (long i = 0; i < outputs; ++i) {
-    const std::size_t o = static_cast<std::size_t>(4 * i);
-    long base;
-    double w[4] = {0.0, 1.0, 0.0, 0.0};
-    if (step % grid == 0) {
-      base = i * (step / grid);
-    } else {
-      const long pos = i * step;  // pixels; grid is a multiple of step here
-      base = pos / grid;
-      cubicWeights(static_cast<double>(pos % grid) / static_cast<double>(grid), w);
-    }
-    for (long t = 0; t < 4; ++t) {
-      taps.index[o + static_cast<std::size_t>(t)] = ((base + t - 1) % n + n) % n;
-      taps.weight[o + static_cast<std::size_t>(t)] = w[t];
-    }
-  }
-  return taps;
+Envelope envelopeOf(const vcPair<double>& sg, double theta) {
+  const double c = std::cos(theta), s = std::sin(theta);
+  return {std::sqrt(sg.x * sg.x * c * c + sg.y * sg.y * s * s), std::sqrt(sg.x * sg.x * s * s + sg.y * sg.y * c * c)};
 }
 
-// The grid spacing (pixels) of one axis: `size` cells, `span` of them in the
-// window, output every `step` pixels.
-long gridSpacing(long size, long span, long step, long oversample) {
-  const long coarsest = size / pow2Ceil(std::max(span, 1L));  // small array just holds the window
-  const long fine = std::max(1L, coarsest / oversample);
-  if (step >= coarsest) return coarsest;
-  if (step >= fine) return step;
-  return fine;
+// One axis of an energy run: the small array's grid and how the outputs read
+// it. `size` cells (a power of two), outputs every `step` pixels, envelope
+// standard deviation `sigma` (cycles per pixel).
+struct Axis {
+  long grid = 1;     // pixels between the small array's samples
+  long samples = 1;  // the small array's length, size / grid
+  long factor = 1;   // grid / step: 1 reads samples off, else interpolates
+  double phi = 0.0;  // sigma * grid: the envelope's width in cycles per sample
+  // Weights of fraction r / factor (r = 1 .. factor - 1), kTaps each, for the
+  // samples at offsets -kBefore .. kTaps - 1 - kBefore.
+  std::vector<double> weights;
+};
+
+// Weights that interpolate a signal whose spectrum is Gaussian with standard
+// deviation phi (cycles per sample) at fraction t: the least-squares
+// (Wiener) interpolator of such a signal, w = R^-1 r with the signal's
+// autocorrelation R(d) = exp(-pi^2 phi^2 d^2) (of the power spectrum
+// exp(-f^2 / phi^2)), constrained to sum to 1 so that a constant (a grating
+// on the filter's centre) is interpolated exactly: w + R^-1 1 (1 - sum w) /
+// (1' R^-1 1). A ridge of 1e-10 keeps R invertible for narrow envelopes
+// (where the weights tend to equal ones, as they should).
+void wienerWeights(double phi, double t, double* w) {
+  constexpr long n = kTaps;
+  double R[n][n + 2];
+  const double k = std::numbers::pi * std::numbers::pi * phi * phi;
+  for (long i = 0; i < n; ++i) {
+    for (long j = 0; j < n; ++j) {
+      const double d = static_cast<double>(i - j);
+      R[i][j] = std::exp(-k * d * d) + (i == j ? 1e-10 : 0.0);
+    }
+    const double d = static_cast<double>(i - kBefore) - t;
+    R[i][n] = std::exp(-k * d * d);
+    R[i][n + 1] = 1.0;
+  }
+  // Gaussian elimination with partial pivoting (R is symmetric positive
+  // definite; pivoting guards the rounding of the nearly singular cases).
+  for (long c = 0; c < n; ++c) {
+    long p = c;
+    for (long i = c + 1; i < n; ++i)
+      if (std::fabs(R[i][c]) > std::fabs(R[p][c])) p = i;
+    if (p != c)
+      for (long j = 0; j < n + 2; ++j) std::swap(R[c][j], R[p][j]);
+    for (long i = c + 1; i < n; ++i) {
+      const double m = R[i][c] / R[c][c];
+      for (long j = c; j < n + 2; ++j) R[i][j] -= m * R[c][j];
+    }
+  }
+  double u[n];
+  for (long i = n - 1; i >= 0; --i) {
+    double v = R[i][n], x = R[i][n + 1];
+    for (long j = i + 1; j < n; ++j) {
+      v -= R[i][j] * w[j];
+      x -= R[i][j] * u[j];
+    }
+    w[i] = v / R[i][i];
+    u[i] = x / R[i][i];
+  }
+  double sw = 0.0, su = 0.0;
+  for (long i = 0; i < n; ++i) {
+    sw += w[i];
+    su += u[i];
+  }
+  for (long i = 0; i < n; ++i) w[i] += u[i] * (1.0 - sw) / su;
+}
+
+Axis axisOf(long size, long step, double sigma, long oversample) {
+  Axis a;
+  // The coarsest grid (a power of two, at most the size) on which the
+  // envelope is narrow enough to interpolate.
+  const double band = kGridBand / static_cast<double>(oversample);
+  long coarsest = 1;
+  while (coarsest < size && sigma * static_cast<double>(2 * coarsest) <= band) coarsest *= 2;
+  if (step >= coarsest) {
+    a.grid = std::min(step, size);  // read off: exact samples at every output
+  } else {
+    a.grid = coarsest;
+    a.factor = coarsest / step;
+  }
+  a.samples = size / a.grid;
+  a.phi = sigma * static_cast<double>(a.grid);
+  a.weights.resize(static_cast<std::size_t>((a.factor - 1) * kTaps));
+  for (long r = 1; r < a.factor; ++r)
+    wienerWeights(a.phi, static_cast<double>(r) / static_cast<double>(a.factor), a.weights.data() + (r - 1) * kTaps);
+  return a;
+}
+
+// The interpolation's error bound of one axis and the largest sum of its
+// weights' magnitudes: max over frequencies f (cycles per sample) and the
+// fractions used of exp(-f^2 / (2 phi^2)) |sum_j w_j e^(2 pi i f (j - t)) - 1|,
+// evaluated every phi / 64 over |f| <= 9 phi (beyond, the Gaussian is below
+// 3e-18 and the error at most 1 plus the weights' sum), plus 1 %.
+struct AxisError {
+  double error = 0.0;
+  double gain = 1.0;
+};
+
+AxisError axisError(const Axis& a) {
+  AxisError e;
+  for (long r = 1; r < a.factor; ++r) {
+    const double* w = a.weights.data() + (r - 1) * kTaps;
+    const double t = static_cast<double>(r) / static_cast<double>(a.factor);
+    double gain = 0.0;
+    for (long j = 0; j < kTaps; ++j) gain += std::fabs(w[j]);
+    e.gain = std::max(e.gain, gain);
+    for (long n = -576; n <= 576; ++n) {
+      const double f = a.phi * static_cast<double>(n) / 64.0;
+      double re = -1.0, im = 0.0;
+      for (long j = 0; j < kTaps; ++j) {
+        const double arg = 2.0 * std::numbers::pi * f * (static_cast<double>(j - kBefore) - t);
+        re += w[j] * std::cos(arg);
+        im += w[j] * std::sin(arg);
+      }
+      const double g = std::exp(-(f * f) / (2.0 * a.phi * a.phi));
+      e.error = std::max(e.error, 1.01 * g * std::sqrt(re * re + im * im));
+    }
+  }
+  return e;
 }
 
 }  // namespace
@@ -188,6 +274,20 @@ vcFrequencyBuffer vcGaborBank::spectrum(const vcPelBuffer_const<T>& image) const
   return buffer;
 }
 
+double vcGaborBank::energyBound(long k, long step, const vcPair<long>& size) const {
+  requireFilter(k);
+  if (step < 1 || step > 64 || !isPow2(step)) throw Defs::InvalidArgument("Step must be a power of 2 from 1 to 64.");
+  if (size.x < 1 || size.y < 1 || size.x > 2048 || size.y > 2048 || !isPow2(size.x) || !isPow2(size.y))
+    throw Defs::InvalidSize("Size must be a power of 2.");
+  const Envelope env = envelopeOf(sigma(k), angle(k).value());
+  const AxisError ex = axisError(axisOf(size.x, step, env.x, oversample_));
+  const AxisError ey = axisError(axisOf(size.y, step, env.y, oversample_));
+  // Interpolating along the rows, then down: the 2-D error of a component is
+  // |Hx Hy - 1| <= |Hx - 1| |Hy| + |Hy - 1|, and the Gaussian of a component
+  // is at most the marginal Gaussian of either axis.
+  return std::exp(-0.5 * support_ * support_) + ex.error * ey.gain + ey.error;
+}
+
 void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, float* out, long pitch) const {
   requireFilter(k);
   const long W = spectrum.width(), H = spectrum.height();  // Uninitialized for an empty buffer
@@ -203,126 +303,205 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
   const double f = frequency(k), th = angle(k).value();
   const vcPair<double> sg = sigma(k);
   const double c = std::cos(th), s = std::sin(th);
-  // Patch centre (signed cells, rows in row units) and the window's half
-  // extents: the box around the ellipse of `support` standard deviations.
+  const Envelope env = envelopeOf(sg, th);
+  const Axis ax = axisOf(W, step, env.x, oversample_), ay = axisOf(H, step, env.y, oversample_);
+  const long P = ax.samples, Q = ay.samples;
+
+  // The patch in cells: centre (cxf, cyf) (signed; rows in row cells) and the
+  // Gaussian exp(-e), e = A dx^2 + 2 B dx dy + C dy^2 for the offsets (dx, dy)
+  // in cells from the centre.
   const double cxf = X * f * c, cyf = Y * f * s;
-  const double sx = X * sg.x, sy = X * sg.y;  // column units
-  const double a = support_ * sx, b = support_ * sy;
-  const double hx = std::sqrt(a * a * c * c + b * b * s * s);
-  const double hy = std::sqrt(a * a * s * s + b * b * c * c) * Y / X;
+  const double iu = 1.0 / (2.0 * sg.x * sg.x), iv = 1.0 / (2.0 * sg.y * sg.y);
+  const double A = (c * c * iu + s * s * iv) / (X * X), B = c * s * (iu - iv) / (X * Y),
+               C = (s * s * iu + c * c * iv) / (Y * Y);
+  // Cells with e above support^2 / 2 are left out: the ellipse of `support`
+  // standard deviations, its rows |dy| <= sqrt(A e / (A C - B^2)).
+  const double emax = 0.5 * support_ * support_;
+  const double dyMax = std::sqrt(A * emax / (A * C - B * B));
   const long lox = -(W >> 1), hix = ((W + 1) >> 1) - 1, loy = -(H >> 1), hiy = ((H + 1) >> 1) - 1;
-  const long u0 = std::max(lox, static_cast<long>(std::ceil(cxf - hx)));
-  const long u1 = std::min(hix, static_cast<long>(std::floor(cxf + hx)));
-  const long v0 = std::max(loy, static_cast<long>(std::ceil(cyf - hy)));
-  const long v1 = std::min(hiy, static_cast<long>(std::floor(cyf + hy)));
-  if (u1 < u0 || v1 < v0) {
-    for (long j = 0; j < oh; ++j) std::fill(out + j * pitch, out + j * pitch + ow, 0.0f);
-    return;
-  }
-  const long gx = gridSpacing(W, u1 - u0 + 1, step, oversample_);
-  const long gy = gridSpacing(H, v1 - v0 + 1, step, oversample_);
-  const long P = W / gx, Q = H / gy;
-  // The centre cell goes to the small array's zero frequency.
+  const long v0 = std::max(loy, static_cast<long>(std::ceil(cyf - dyMax)));
+  const long v1 = std::min(hiy, static_cast<long>(std::floor(cyf + dyMax)));
+  // The centre cell goes to the small array's zero frequency: the response
+  // is multiplied by a phase of magnitude 1. Cells fold modulo the small
+  // array's size: its inverse then holds the full-size response's samples
+  // every grid pixels exactly (e^(2 pi i u m / P) repeats with period P).
   const long cx = std::lround(cxf), cy = std::lround(cyf);
 
   vcFrequencyBuffer small(P, Q);
   {
     const float* in = vf_texture::SpectrumAccess::data(spectrum);
     float* sm = vf_texture::SpectrumAccess::data(small);
-    for (long v = v0; v <= v1; ++v) {
-      const float* row = in + 2 * W * ((v % H + H) % H);
-      float* srow = sm + 2 * P * (((v - cy) % Q + Q) % Q);
-      const double dy = (static_cast<double>(v) - cyf) * X / Y;
-      for (long u = u0; u <= u1; ++u) {
-        const double dx = static_cast<double>(u) - cxf;
-        const double rx = dx * c + dy * s, ry = -dx * s + dy * c;
-        const double g = std::exp(-(rx * rx) / (2.0 * sx * sx) - (ry * ry) / (2.0 * sy * sy));
-        const long su = (u % W + W) % W, du = ((u - cx) % P + P) % P;
-        srow[2 * du] = static_cast<float>(static_cast<double>(row[2 * su]) * g);
-        srow[2 * du + 1] = static_cast<float>(static_cast<double>(row[2 * su + 1]) * g);
+    std::vector<double> acc(static_cast<std::size_t>(2 * P));
+    // Target row by target row: the source rows v = tr + cy (mod Q) of the
+    // window add up in double, rounded once to the small array. Where the
+    // window's rows and a row's cells fit the small array, every cell lands
+    // alone and is written at once (the same value: 0 + x is x).
+    const bool rowsAlone = v1 - v0 + 1 <= Q;
+    for (long first = v0; first <= std::min(v1, v0 + Q - 1); ++first) {
+      float* srow = sm + 2 * P * (((first - cy) % Q + Q) % Q);
+      bool any = false, cleared = false;
+      for (long v = first; v <= v1; v += Q) {
+        const double dy = static_cast<double>(v) - cyf;
+        const double disc = B * B * dy * dy - A * (C * dy * dy - emax);
+        if (disc < 0.0) continue;
+        const double root = std::sqrt(disc);
+        const long ua = std::max(lox, static_cast<long>(std::ceil(cxf + (-B * dy - root) / A)));
+        const long ub = std::min(hix, static_cast<long>(std::floor(cxf + (-B * dy + root) / A)));
+        if (ub < ua) continue;
+        const float* row = in + 2 * W * ((v % H + H) % H);
+        // exp(-e) along the row by its ratios: g(u + 1) = g(u) r(u),
+        // r(u + 1) = r(u) q (relative rounding below 1e-12 over 2048 cells).
+        const double dx0 = static_cast<double>(ua) - cxf;
+        double g = std::exp(-(A * dx0 * dx0 + 2.0 * B * dx0 * dy + C * dy * dy));
+        double r = std::exp(-(A * (2.0 * dx0 + 1.0) + 2.0 * B * dy));
+        const double q = std::exp(-2.0 * A);
+        long su = (ua % W + W) % W, du = ((ua - cx) % P + P) % P;
+        if (rowsAlone && ub - ua + 1 <= P) {
+          for (long u = ua; u <= ub; ++u) {
+            srow[2 * du] = static_cast<float>(static_cast<double>(row[2 * su]) * g);
+            srow[2 * du + 1] = static_cast<float>(static_cast<double>(row[2 * su + 1]) * g);
+            g *= r;
+            r *= q;
+            if (++su == W) su = 0;
+            if (++du == P) du = 0;
+          }
+          continue;
+        }
+        if (!cleared) std::fill(acc.begin(), acc.end(), 0.0);
+        cleared = any = true;
+        for (long u = ua; u <= ub; ++u) {
+          acc[static_cast<std::size_t>(2 * du)] += static_cast<double>(row[2 * su]) * g;
+          acc[static_cast<std::size_t>(2 * du + 1)] += static_cast<double>(row[2 * su + 1]) * g;
+          g *= r;
+          r *= q;
+          if (++su == W) su = 0;
+          if (++du == P) du = 0;
+        }
       }
+      if (!any) continue;
+      for (long i = 0; i < 2 * P; ++i) srow[i] = static_cast<float>(acc[static_cast<std::size_t>(i)]);
     }
   }
-  // Only the window's rows hold data: in the centered row frame (row Q/2 is
-  // the zero frequency) they are rows v - cy + Q/2. The inverse skips the
-  // others, as it does for the library's Gabor filter.
-  if (const long lo = v0 - cy + Q / 2, hi = v1 - cy + Q / 2; lo >= 0 && hi < Q)
+  // When the window's rows fit the small array they are its only non-zero
+  // rows: in the centered row frame (row Q/2 is the zero frequency) rows
+  // v - cy + Q/2. The inverse skips the others, as it does after the
+  // library's Gabor filter.
+  if (const long lo = v0 - cy + Q / 2, hi = v1 - cy + Q / 2; v0 <= v1 && lo >= 0 && hi < Q)
     vf_texture::SpectrumAccess::band(small, lo, hi);
   vfInverseFFT(small, small, true);
+  poll();
 
-  // The envelope is interpolated as a complex signal (band-limited, smooth)
-  // and its magnitude taken last, scaled as the full-size inverse (1 / (W H)).
-  // (Magnitudes of float sums cannot overflow in double: no hypot needed.)
+  // Outputs: the complex envelope interpolated along the rows, then down
+  // (kTaps weights), its magnitude taken last and scaled as the full-size
+  // inverse (1 / (W H)). Rows of the small array are read into double,
+  // planar, with kBefore samples before and kTaps - 1 - kBefore after from
+  // the periodic wrap. (Magnitudes of float sums cannot overflow in double.)
+  const vf_texture::Kernels kern = vf_texture::bestKernels();
   const float* grid = vf_texture::SpectrumAccess::data(small);
   const double scale = 1.0 / (X * Y);
-  const Taps tx = axisTaps(ow, step, gx, P), ty = axisTaps(oh, step, gy, Q);
-  // Along the rows, then down. The x-interpolated grid rows are made as the
-  // output rows first need them and kept in four slots (q & 3): the four
-  // taps of an output row are consecutive rows modulo Q, and Q is 1, 2 or a
-  // multiple of 4, so they never share a slot.
-  std::vector<double> slots(static_cast<std::size_t>(4 * 2 * ow));
-  long tags[4] = {-1, -1, -1, -1};
+  const long padded = P + kTaps - 1;
+  std::vector<double> padRe(static_cast<std::size_t>(padded)), padIm(static_cast<std::size_t>(padded));
+  // Interpolated rows in kTaps slots (q & 7): the rows an output row reads
+  // are kTaps consecutive rows modulo Q, a power of two, never sharing a slot.
+  std::vector<double> slots(static_cast<std::size_t>(2 * kTaps * ow));
+  long tags[kTaps];
+  std::fill(tags, tags + kTaps, -1L);
   const auto gridRow = [&](long q) -> const double* {
-    double* r = slots.data() + (q & 3) * 2 * ow;
-    if (tags[q & 3] == q) return r;
-    tags[q & 3] = q;
+    q = (q % Q + Q) % Q;
+    double* re = slots.data() + (q & (kTaps - 1)) * 2 * ow;
+    if (tags[q & (kTaps - 1)] == q) return re;
+    tags[q & (kTaps - 1)] = q;
+    double* im = re + ow;
     const float* g = grid + 2 * q * P;
-    if (step % gx == 0) {  // read off every (step / gx)-th sample
+    if (ax.factor == 1) {  // read off every (step / grid)-th sample
+      const long by = step / ax.grid;
       for (long i = 0; i < ow; ++i) {
-        const long at = 2 * tx.index[static_cast<std::size_t>(4 * i + 1)];
-        r[2 * i] = static_cast<double>(g[at]);
-        r[2 * i + 1] = static_cast<double>(g[at + 1]);
+        re[i] = static_cast<double>(g[2 * i * by]);
+        im[i] = static_cast<double>(g[2 * i * by + 1]);
       }
-      return r;
+      return re;
     }
-    for (long i = 0; i < ow; ++i) {
-      const long* idx = tx.index.data() + 4 * i;
-      const double* w = tx.weight.data() + 4 * i;
-      double re = 0.0, im = 0.0;
-      for (long t = 0; t < 4; ++t) {
-        re += w[t] * static_cast<double>(g[2 * idx[t]]);
-        im += w[t] * static_cast<double>(g[2 * idx[t] + 1]);
-      }
-      r[2 * i] = re;
-      r[2 * i + 1] = im;
+    for (long i = 0; i < P; ++i) {
+      padRe[static_cast<std::size_t>(i + kBefore)] = static_cast<double>(g[2 * i]);
+      padIm[static_cast<std::size_t>(i + kBefore)] = static_cast<double>(g[2 * i + 1]);
     }
-    return r;
+    for (long i = 0; i < kBefore; ++i) {  // the wrap: samples -kBefore .. -1
+      const std::size_t from = static_cast<std::size_t>(((i - kBefore) % P + P) % P + kBefore);
+      padRe[static_cast<std::size_t>(i)] = padRe[from];
+      padIm[static_cast<std::size_t>(i)] = padIm[from];
+    }
+    for (long i = P + kBefore; i < padded; ++i) {  // and P .. P + kTaps - 2 - kBefore
+      const std::size_t from = static_cast<std::size_t>((i - kBefore) % P + kBefore);
+      padRe[static_cast<std::size_t>(i)] = padRe[from];
+      padIm[static_cast<std::size_t>(i)] = padIm[from];
+    }
+    // Fraction by fraction: every F-th output from the padded row.
+    const long F = ax.factor, coarse = (ow + F - 1) / F;
+    for (long m = 0; m < coarse; ++m) {
+      re[m * F] = padRe[static_cast<std::size_t>(m + kBefore)];
+      im[m * F] = padIm[static_cast<std::size_t>(m + kBefore)];
+    }
+    for (long rr = 1; rr < F; ++rr) {
+      const double* w = ax.weights.data() + (rr - 1) * kTaps;
+      const long count = (ow - rr + F - 1) / F;  // outputs m F + rr below ow
+      kern.interpolate(w, padRe.data(), padIm.data(), count, re + rr, im + rr, F);
+    }
+    return re;
   };
   for (long j = 0; j < oh; ++j) {
     if ((j & 255) == 255) poll();
-    const long* idx = ty.index.data() + 4 * j;
-    const double* w = ty.weight.data() + 4 * j;
     float* o = out + j * pitch;
-    if (w[1] == 1.0 && w[0] == 0.0 && w[2] == 0.0 && w[3] == 0.0) {
-      const double* r = gridRow(idx[1]);
-      for (long i = 0; i < ow; ++i)
-        o[i] = static_cast<float>(std::sqrt(r[2 * i] * r[2 * i] + r[2 * i + 1] * r[2 * i + 1]) * scale);
+    const long y = j * step;
+    const long n0 = y / ay.grid, rr = (y % ay.grid) / step;
+    if (rr == 0) {
+      if (ax.factor == 1 && ax.grid == step) {  // a row of the small array as it is
+        kern.magnitudeInterleaved(grid + 2 * P * (n0 % Q), ow, scale, o);
+      } else {
+        const double* re = gridRow(n0);
+        kern.magnitude(re, re + ow, ow, scale, o);
+      }
       continue;
     }
-    const double *r0 = gridRow(idx[0]), *r1 = gridRow(idx[1]), *r2 = gridRow(idx[2]), *r3 = gridRow(idx[3]);
-    for (long i = 0; i < 2 * ow; i += 2) {
-      const double re = w[0] * r0[i] + w[1] * r1[i] + w[2] * r2[i] + w[3] * r3[i];
-      const double im = w[0] * r0[i + 1] + w[1] * r1[i + 1] + w[2] * r2[i + 1] + w[3] * r3[i + 1];
-      o[i / 2] = static_cast<float>(std::sqrt(re * re + im * im) * scale);
-    }
+    const double* w = ay.weights.data() + (rr - 1) * kTaps;
+    const double* rows[kTaps];
+    for (long t = 0; t < kTaps; ++t) rows[t] = gridRow(n0 - kBefore + t);
+    kern.magnitudeDown(w, rows, ow, scale, o);
   }
 }
 
-void vcGaborBank::energyExact(const vcFrequencyBuffer& spectrum, long k, float* out, long pitch) const {
-  requireFilter(k);
+namespace {
+
+// Filter k of `bank` by the library's Gabor filter into `filtered` (reused
+// from filter to filter: same size, same array) and its banded inverse in
+// place; the magnitudes times 1 / (W H), as the library's double magnitude
+// image has them, rounded to float.
+void exactInto(const vcGaborBank& bank, const vcFrequencyBuffer& spectrum, long k, vcFrequencyBuffer& filtered,
+               float* out, long pitch) {
   const long W = spectrum.width(), H = spectrum.height();
   const long w = spectrum.imageWidth(), h = spectrum.imageHeight();
+  bank.filter(k, vcPair<long>(W, H)).apply(spectrum, filtered);
+  vfInverseFFT(filtered, filtered, true);
+  const vf_texture::Kernels kern = vf_texture::bestKernels();
+  const float* z = vf_texture::SpectrumAccess::data(filtered);
+  const double scale = 1.0 / (static_cast<double>(W) * static_cast<double>(H));
+  for (long y = 0; y < h; ++y) {
+    if ((y & 255) == 255) poll();
+    kern.magnitudeInterleaved(z + 2 * y * W, w, scale, out + y * pitch);
+  }
+}
+
+}  // namespace
+
+void vcGaborBank::energyExact(const vcFrequencyBuffer& spectrum, long k, float* out, long pitch) const {
+  requireFilter(k);
+  if (spectrum.inverseComputed())
+    throw Defs::InvalidBuffer("Cannot access frequency data once inverse has been computed.");
+  const long w = spectrum.imageWidth(), h = spectrum.imageHeight();
+  (void)spectrum.width();  // Uninitialized for an empty buffer
   if (w <= 0 || h <= 0) return;
   if (pitch < w) throw Defs::InvalidSize("Output pitch is smaller than the output width.");
-  const vcFrequencyFilterGabor gabor = filter(k, vcPair<long>(W, H));
   vcFrequencyBuffer filtered;
-  gabor.apply(spectrum, filtered);
-  vcPelBuffer<double> magnitude;
-  vfInverseFFT<double>(static_cast<const vcFrequencyBuffer&>(filtered), magnitude, false);
-  for (long y = 0; y < h; ++y) {
-    const double* m = magnitude.pointToOffset() + y * magnitude.rep().rowStride();
-    std::transform(m, m + w, out + y * pitch, [](double v) { return static_cast<float>(v); });
-  }
+  exactInto(*this, spectrum, k, filtered, out, pitch);
 }
 
 template <class T>
@@ -348,9 +527,10 @@ vcTextureStack vcGaborBank::energyExact(const vcPelBuffer_const<T>& image) const
   stack.width = image.width();
   stack.height = image.height();
   stack.values.assign(static_cast<std::size_t>(stack.filters * stack.width * stack.height), 0.0f);
+  vcFrequencyBuffer filtered;  // one filtered array for all filters
   for (long k = 0; k < stack.filters; ++k) {
     poll();
-    energyExact(transformed, k, stack.plane(k), stack.width);
+    exactInto(*this, transformed, k, filtered, stack.plane(k), stack.width);
   }
   return stack;
 }

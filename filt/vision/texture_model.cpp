@@ -158,6 +158,49 @@ vcPelBuffer<double> vcTextureModel::distanceOf(const vcTextureStack& f) const {
   return out;
 }
 
+// Running sums of feature vectors (shifted): their count, sum and lower
+// triangle of the sum of products; fit() makes a model's mean, covariance and
+// Cholesky factor of them.
+struct vcTextureModel::Sums {
+  explicit Sums(long n) : n(n), s1(static_cast<std::size_t>(n), 0.0), s2(static_cast<std::size_t>(n * n), 0.0) {}
+  void add(const std::vector<double>& x) {
+    for (long i = 0; i < n; ++i) {
+      const double xi = x[static_cast<std::size_t>(i)];
+      s1[static_cast<std::size_t>(i)] += xi;
+      double* r = s2.data() + i * n;
+      for (long j = 0; j <= i; ++j) r[j] += xi * x[static_cast<std::size_t>(j)];
+    }
+    count += 1.0;
+  }
+  void add(const Sums& other) {
+    for (std::size_t i = 0; i < s1.size(); ++i) s1[i] += other.s1[i];
+    for (std::size_t i = 0; i < s2.size(); ++i) s2[i] += other.s2[i];
+    count += other.count;
+  }
+  // False (the model untouched but for mean and covariance) when the
+  // covariance is not positive definite or there are no samples.
+  bool fit(const std::vector<double>& shift, double shrinkage, vcTextureModel& model) const {
+    if (count <= 0.0) return false;
+    model.mean_.assign(static_cast<std::size_t>(n), 0.0);
+    model.covariance_.assign(static_cast<std::size_t>(n * n), 0.0);
+    for (long i = 0; i < n; ++i)
+      model.mean_[static_cast<std::size_t>(i)] =
+          shift[static_cast<std::size_t>(i)] + s1[static_cast<std::size_t>(i)] / count;
+    for (long i = 0; i < n; ++i)
+      for (long j = 0; j <= i; ++j) {
+        const double c = s2[static_cast<std::size_t>(i * n + j)] / count -
+                         (s1[static_cast<std::size_t>(i)] / count) * (s1[static_cast<std::size_t>(j)] / count);
+        model.covariance_[static_cast<std::size_t>(i * n + j)] = c;
+        model.covariance_[static_cast<std::size_t>(j * n + i)] = c;
+      }
+    return cholesky(ridged(model.covariance_, n, shrinkage), n, model.cholesky_);
+  }
+
+  long n;
+  std::vector<double> s1, s2;
+  double count = 0.0;
+};
+
 template <class T>
 void vcTextureModel::train(const std::vector<vcPelBuffer_const<T>>& images) {
   if (!hasBank_) throw Defs::Uninitialized("Texture model has no bank");
@@ -171,9 +214,11 @@ void vcTextureModel::train(const std::vector<vcPelBuffer_const<T>>& images) {
   vcTextureModel next = *this;
   next.trained_ = false;
   next.floor_.clear();
-  std::vector<double> shift(static_cast<std::size_t>(n), 0.0), s1(static_cast<std::size_t>(n), 0.0);
-  std::vector<double> s2(static_cast<std::size_t>(n * n), 0.0);
-  double count = 0.0;
+  // Sums of the features (shifted by the first image's means, for rounding)
+  // over the two halves of every image's inner rows: the upper (0) and the
+  // lower (1).
+  std::vector<double> shift(static_cast<std::size_t>(n), 0.0);
+  Sums halves[2] = {Sums(n), Sums(n)};
   std::vector<double> x(static_cast<std::size_t>(n));
   for (std::size_t im = 0; im < images.size(); ++im) {
     vcTextureStack f = next.features(images[im]);
@@ -197,52 +242,64 @@ void vcTextureModel::train(const std::vector<vcPelBuffer_const<T>>& images) {
         shift[static_cast<std::size_t>(k)] = fs / static_cast<double>((w - 2 * m) * (h - 2 * m));
       }
     }
+    const long middle = m + (h - 2 * m) / 2;
     for (long y = m; y < h - m; ++y) {
       if ((y & 63) == 0) poll();
+      Sums& into = halves[y < middle ? 0 : 1];
       for (long xx = m; xx < w - m; ++xx) {
         const std::size_t at = static_cast<std::size_t>(y * w + xx);
         for (long i = 0; i < n; ++i)
           x[static_cast<std::size_t>(i)] = static_cast<double>(f.values[static_cast<std::size_t>(i) * planeSize + at]) -
                                            shift[static_cast<std::size_t>(i)];
-        for (long i = 0; i < n; ++i) {
-          const double xi = x[static_cast<std::size_t>(i)];
-          s1[static_cast<std::size_t>(i)] += xi;
-          double* r = s2.data() + i * n;
-          for (long j = 0; j <= i; ++j) r[j] += xi * x[static_cast<std::size_t>(j)];
-        }
-        count += 1.0;
+        into.add(x);
       }
     }
   }
-  next.mean_.assign(static_cast<std::size_t>(n), 0.0);
-  next.covariance_.assign(static_cast<std::size_t>(n * n), 0.0);
-  for (long i = 0; i < n; ++i)
-    next.mean_[static_cast<std::size_t>(i)] =
-        shift[static_cast<std::size_t>(i)] + s1[static_cast<std::size_t>(i)] / count;
-  for (long i = 0; i < n; ++i)
-    for (long j = 0; j <= i; ++j) {
-      const double c = s2[static_cast<std::size_t>(i * n + j)] / count -
-                       (s1[static_cast<std::size_t>(i)] / count) * (s1[static_cast<std::size_t>(j)] / count);
-      next.covariance_[static_cast<std::size_t>(i * n + j)] = c;
-      next.covariance_[static_cast<std::size_t>(j * n + i)] = c;
-    }
-  if (!cholesky(ridged(next.covariance_, n, shrinkage_), n, next.cholesky_))
-    throw Defs::InvalidArgument("Training images give a degenerate covariance.");
+  Sums all(n);
+  all.add(halves[0]);
+  all.add(halves[1]);
+  if (!all.fit(shift, shrinkage_, next)) throw Defs::InvalidArgument("Training images give a degenerate covariance.");
 
-  // The threshold: the (1 - rate) quantile of the training pixels' distances.
-  std::vector<float> distances;
+  // The threshold: the (1 - rate) quantile of held-out distances. Each half
+  // is measured by a model fitted to the other half (the training pixels
+  // themselves lie closer to a model fitted to them than new pixels of the
+  // same texture do: their quantile would understate the rate on new
+  // images), and the threshold is the larger of the two halves' quantiles,
+  // so that the rate holds on either half (a texture that drifts across the
+  // images is not averaged away). Halves too small for a covariance (under 8
+  // samples per feature) fall back to the training pixels' own distances.
+  // Distances are kept in double: the comparison in defects() is on the
+  // double distance, and a threshold rounded to float would flag the pixels
+  // it rounded down.
+  vcTextureModel folds[2] = {next, next};
+  const bool heldOut = halves[0].count >= 8.0 * static_cast<double>(n) &&
+                       halves[1].count >= 8.0 * static_cast<double>(n) && halves[1].fit(shift, shrinkage_, folds[0]) &&
+                       halves[0].fit(shift, shrinkage_, folds[1]);
+  std::vector<double> distances[2];
   for (const auto& image : images) {
-    const vcPelBuffer<double> d = next.distanceOf(next.features(image));
-    for (long y = margin_; y < d.height() - margin_; ++y) {
-      const double* row = d.pointToOffset() + y * d.rep().rowStride();
-      for (long xx = margin_; xx < d.width() - margin_; ++xx) distances.push_back(static_cast<float>(row[xx]));
+    const vcTextureStack f = next.features(image);
+    const long middle = margin_ + (f.height - 2 * margin_) / 2;
+    for (long half = 0; half < (heldOut ? 2 : 1); ++half) {
+      // Half `half` by the model fitted without it (or everything by the model).
+      const vcPelBuffer<double> d = (heldOut ? folds[half] : next).distanceOf(f);
+      const long y0 = heldOut && half == 1 ? middle : margin_;
+      const long y1 = heldOut && half == 0 ? middle : d.height() - margin_;
+      std::vector<double>& into = distances[half];
+      for (long y = y0; y < y1; ++y) {
+        const double* row = d.pointToOffset() + y * d.rep().rowStride();
+        into.insert(into.end(), row + margin_, row + d.width() - margin_);
+      }
     }
   }
   const double q = 1.0 - falseAlarmRate_;
-  const std::size_t at = std::min(distances.size() - 1,
-                                  static_cast<std::size_t>(std::ceil(q * static_cast<double>(distances.size()))) - 1);
-  std::nth_element(distances.begin(), distances.begin() + static_cast<std::ptrdiff_t>(at), distances.end());
-  next.threshold_ = static_cast<double>(distances[at]);
+  next.threshold_ = 0.0;
+  for (std::vector<double>& part : distances) {
+    if (part.empty()) continue;
+    const std::size_t at =
+        std::min(part.size() - 1, static_cast<std::size_t>(std::ceil(q * static_cast<double>(part.size()))) - 1);
+    std::nth_element(part.begin(), part.begin() + static_cast<std::ptrdiff_t>(at), part.end());
+    next.threshold_ = std::max(next.threshold_, part[at]);
+  }
   next.trained_ = true;
   *this = std::move(next);
 }

@@ -103,8 +103,12 @@ along rows). Its standard deviations come from `bandwidth` (octaves, full
 width at half peak along the direction) and `angular_bandwidth` (radians
 across it; 0: 2 pi / orientations), or are given as one (along, across)
 pair per frequency in `sigmas`. `support` (standard deviations kept) and
-`oversample` (1, 2, 4, 8) tune the fast energies (within about 1e-3 of the
-largest energy of the exact full-size inverse with the defaults).
+`oversample` (1, 2, 4, 8: how finely the envelope is sampled before it is
+interpolated) tune the fast energies; energy_bound() states their accuracy
+(about 1e-3 of a grating's energy with the defaults; exact up to float
+rounding and the truncation exp(-support^2 / 2) where the output step is at
+least the filter's sampling grid). energy(..., exact=True) is the reference:
+the library's Gabor filter and full-size banded inverse.
 
 The defect model: features ln(energy + floor) per pixel and filter; train()
 estimates their mean and covariance on defect-free images and sets the
@@ -168,6 +172,21 @@ void bindTexture(py::module_& m) {
       .def(
           "filter", [](const Model& b, long k, const vcPair<long>& size) { return b.bank().filter(k, size); }, "k"_a,
           "size"_a, "Filter k as a vexfilt.Gabor for spectra of padded size (width, height).")
+      .def(
+          "energy_bound",
+          [](const Model& b, long k, const vcPair<long>& size, long step) {
+            const auto padded = [](long n) {
+              long p = 1;
+              while (p < n && p < 4096) p <<= 1;
+              return p;
+            };
+            return b.bank().energyBound(k, step, vcPair<long>(padded(size.x), padded(size.y)));
+          },
+          "k"_a, "size"_a, py::kw_only(), "step"_a = 1,
+          "Accuracy bound of energy(image, step=step) for filter k on images of size (width, height)\n"
+          "(padded to powers of two as the transform pads them): |fast - exact| <= bound * S + float\n"
+          "rounding, S the sum of the energies the image's frequency components would each have at the\n"
+          "filter's centre (for one grating, its energy there).")
       .def(
           "energy",
           [](const Model& b, const py::object& image, long step, bool exact) {

@@ -47,10 +47,42 @@ def test_energy_of_a_grating_and_fast_against_exact_energies(textures):
     gravel = textures["gravel"][:200, :300]
     fast, exact = bank.energy(gravel), bank.energy(gravel, exact=True)
     assert fast.shape == exact.shape == (16, 200, 300)
-    assert np.abs(fast - exact).max() <= 1.5e-3 * exact.max()
+    # Interpolated (full size; 2.9e-3 measured on this broadband texture) and read off
+    # (every 4th pixel: the two windows' truncation alone, 2.5e-4 measured).
+    assert np.abs(fast - exact).max() <= 4e-3 * exact.max()
     coarse = bank.energy(gravel, step=4)
     assert coarse.shape == (16, 50, 75)
-    assert np.abs(coarse - exact[:, ::4, ::4]).max() <= 1.5e-3 * exact.max()
+    assert np.abs(coarse - exact[:, ::4, ::4]).max() <= 5e-4 * exact.max()
+
+
+def test_fast_energies_within_their_stated_bound_of_numpy(textures):
+    """numpy's oracle: the untruncated Gaussian times the zero-padded image's spectrum,
+    full-size inverse, magnitude; the fast energies within energy_bound() * S of it,
+    S = sum |Y| / (W H) (each component's energy at the filter's centre)."""
+    bank = vexfilt.GaborBank([0.06, 0.2], orientations=4, support=8.0)
+    image = textures["gravel"][:200, :300].astype(np.float64)
+    padded = np.zeros((256, 512))
+    padded[:200, :300] = image
+    spectrum = np.fft.fft2(padded)
+    spectrum[0, 0] = 0
+    fy = np.fft.fftfreq(256)[:, None]
+    fx = np.fft.fftfreq(512)[None, :]
+    for step in (1, 2, 8):
+        fast = bank.energy(image, step=step)
+        for k in range(bank.filters):
+            f, t, (su, sv) = bank.frequencies[k // 4], bank.angles[k], bank.sigmas[k]
+            dx, dy = fx - f * np.cos(t), fy - f * np.sin(t)
+            along, across = dx * np.cos(t) + dy * np.sin(t), -dx * np.sin(t) + dy * np.cos(t)
+            gauss = np.exp(-along**2 / (2 * su**2) - across**2 / (2 * sv**2))
+            oracle = np.abs(np.fft.ifft2(spectrum * gauss))[:200:step, :300:step]
+            s = np.abs(spectrum).sum() / spectrum.size
+            bound = bank.energy_bound(k, (300, 200), step=step)
+            assert bound >= np.exp(-32)
+            assert np.abs(fast[k] - oracle).max() <= bound * s + 1e-5 * oracle.max(), (k, step)
+    # Read off (the 0.2 filters' grid is 1 pixel): float rounding only.
+    assert bank.energy_bound(5, (300, 200), step=1) == pytest.approx(np.exp(-32))
+    with pytest.raises(vexfilt.InvalidArgument):
+        bank.energy_bound(0, (300, 200), step=3)
 
 
 def test_orientation_of_rotated_brick_within_two_degrees(textures):
