@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "cpu/cpu_level.h"
+
 namespace {
 #include "vision/texture_kernels_body.h"
 }  // namespace
@@ -15,15 +17,11 @@ Kernels plainKernels() {
 }
 
 Kernels bestKernels() {
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-  // The runtime's feature bits include the operating system's support for
-  // the vector registers.
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2")) {
+  // The AVX2 build where the library's other element loops run theirs.
+  if (vf_UsesAvx2Loops(vf_BestEngineLevel())) {
     const Kernels k = avx2Kernels();
     if (k.interpolate != nullptr) return k;
   }
-#endif
   return plainKernels();
 }
 
