@@ -5,8 +5,10 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "fft/engine/engine.h"
+#include "fft/engine/large_array.h"
 #include "fft/inverse_support.h"
 #include "fft/messages.h"
 #include "fft/pixel_rows.h"
@@ -39,7 +41,7 @@ void markInverse(vcFrequencyBuffer& b) {
 // its inverse or when working in place (the buffer is then marked at once),
 // otherwise a transformed copy of the array that lives as long as this
 // object. The copy is a bare array, written once by the copy itself rather
-// than zero-filled first.
+// than zero-filled first, in huge pages where it is large (large_array.h).
 class SpatialResult {
  public:
   SpatialResult(vcFrequencyBuffer& source, bool inPlace) : buffer_(source) {
@@ -49,9 +51,9 @@ class SpatialResult {
     if (!inPlace) {
       const std::size_t count =
           2 * static_cast<std::size_t>(source.width()) * static_cast<std::size_t>(source.height());
-      copy_ = std::make_unique_for_overwrite<float[]>(count);
-      std::memcpy(copy_.get(), data_, count * sizeof(float));
-      data_ = copy_.get();
+      copy_.emplace(count);
+      std::memcpy(copy_->data(), data_, count * sizeof(float));
+      data_ = copy_->data();
     }
     inverseTransform(source, data_);
     if (inPlace) markInverse(source);
@@ -62,7 +64,7 @@ class SpatialResult {
 
  private:
   const vcFrequencyBuffer& buffer_;
-  std::unique_ptr<float[]> copy_;
+  std::optional<vc_LargeFloats> copy_;
   float* data_;
 };
 
