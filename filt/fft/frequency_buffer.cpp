@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "fft/engine/large_array.h"
 #include "fft/float_array.h"
 #include "fft/messages.h"
 #include "fft/sizes.h"
@@ -230,6 +231,13 @@ void vcFrequencyBuffer::setAndAllocate(long width, long height) {
 }
 
 void vcFrequencyBuffer::allocate() {
-  storage_.resize(floatCount(width_, height_) + kFloatAlignmentSlack);
+  // Reserved first and advised for huge pages before the zero fill touches the
+  // new memory: fewer page faults, and a faster column pass (large_array.h).
+  const std::size_t count = floatCount(width_, height_) + kFloatAlignmentSlack;
+  if (storage_.capacity() < count) {
+    storage_.reserve(count);
+    vf_AdviseHugePages(storage_.data(), count * sizeof(float));
+  }
+  storage_.resize(count);
   data_ = vf_FirstAligned(storage_);
 }
