@@ -16,4 +16,23 @@ class vc_FrequencyBufferAccess {
   }
   static void setXforms(vcFrequencyBuffer& b, const vc2XformCache& x) { b.xforms_ = x; }
   static void setOffset(vcFrequencyBuffer& b, const vcPair<long>& o) { b.offset_ = o; }
+
+  // What the copy assignment does, except the copy of the array: `to` takes the
+  // sizes, band, flags, client transform and offset of `from` and storage of from's
+  // size, whose values are left as they were. For a transform that writes every value
+  // of to's array from from's (vf_ComplexFFT2DFrom). from holds an array and is not to.
+  static void copyAllButArray(vcFrequencyBuffer& to, const vcFrequencyBuffer& from) {
+    if (to.data_ != nullptr && (to.width_ != from.width_ || to.height_ != from.height_)) to.data_ = nullptr;
+    to.width_ = from.width_;
+    to.height_ = from.height_;
+    to.imageWidth_ = from.imageWidth_;
+    to.imageHeight_ = from.imageHeight_;
+    if (to.data_ == nullptr) to.allocate();
+    to.xforms_ = from.xforms_;
+    to.offset_ = from.offset_;
+    to.inverseComputed_ = from.inverseComputed_;
+    to.masked_ = from.masked_;
+    to.maskedMiny_ = from.maskedMiny_;
+    to.maskedMaxy_ = from.maskedMaxy_;
+  }
 };

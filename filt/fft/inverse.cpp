@@ -174,8 +174,11 @@ void vfInverseFFT(vcFrequencyBuffer& source, vcFrequencyBuffer& result, bool inP
     if (inPlace) {
       inverseTransform(source, Access::data(source));
       markInverse(source);
+    } else if (&result != &source) {
+      // The transform reads the source's array (no copy pass first).
+      Access::copyAllButArray(result, source);
+      inverseTransform(source, Access::data(result), Access::data(source));
     } else {
-      result = source;
       inverseTransform(source, Access::data(result));
     }
   }
