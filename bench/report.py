@@ -92,6 +92,31 @@ def geomean(values):
     return math.exp(sum(math.log(v) for v in values) / len(values)) if values else None
 
 
+def cpu_model():
+    """The processor's name from /proc/cpuinfo (Linux), or None."""
+    try:
+        for line in pathlib.Path("/proc/cpuinfo").read_text().splitlines():
+            if line.startswith("model name"):
+                return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return None
+
+
+def engine_level(path):
+    """The widest instruction-set level vexfilt-bench-kernels ran the engine at: it
+    registers only the levels this CPU supports, and the library picks the widest."""
+    if not path:
+        return None
+    try:
+        _, median, _, _, _ = load_timing(path)
+    except (OSError, ValueError):
+        return None
+    levels = ["scalar", "sse2", "avx2", "avx512"]
+    ran = [lv for lv in levels if any(n.startswith("engine/complex_forward/%s/" % lv) for n in median)]
+    return ran[-1] if ran else None
+
+
 def kernel_section(path, w):
     """The inner routines of vexfilt-bench-kernels: median CPU ms per call."""
     _, median, _, _, errors = load_timing(path)
@@ -157,6 +182,9 @@ def main():
          "/".join("%.2f" % x for x in load_end),
          ". **Other work was running on the machine during the run (the benchmark itself loads one core), so the "
          "numbers are noisy**: compare within a row rather than across runs." if busy else "."))
+    w("")
+    w("CPU: %s; the engine ran its %s level (the widest this CPU supports; ratios from different CPUs are "
+      "not comparable)." % (cpu_model() or "unknown", engine_level(args.kernels) or "(unknown)"))
     w("")
     w("vexfilt %s (Release), FFTW %s (single precision, FFTW_MEASURE plans), OpenCV %s with %s thread(s); "
       "one thread each, the same inputs for all three."

@@ -30,4 +30,14 @@ class vc_FrequencyBufferAccess {
     to.maskedMiny_ = from.maskedMiny_;
     to.maskedMaxy_ = from.maskedMaxy_;
   }
+
+  // What the copy assignment does, except the copy of the array: `to` takes the
+  // description of `from` and storage of from's size, whose values are left as they
+  // were (kept when the padded size is unchanged). For a transform that writes every
+  // value of to's array from from's (vf_ComplexFFT2DFrom). from holds an array.
+  static void copyAllButArray(vcFrequencyBuffer& to, const vcFrequencyBuffer& from) {
+    if (to.data_ != nullptr && (to.width_ != from.width_ || to.height_ != from.height_)) to.data_ = nullptr;
+    copyDescription(to, from);
+    if (to.data_ == nullptr) to.allocate();
+  }
 };

@@ -170,12 +170,18 @@ template VEXFILT_API void vfForwardFFTPixels<double>(const double*, long, long, 
 
 void vfForwardFFT(const vcFrequencyBuffer& source, vcFrequencyBuffer& destination) {
   if (Access::data(source) == nullptr) throw vcFrequencyDefs::Uninitialized(vf_msg::kBufferUninitialized);
-  destination = source;
+  // Into another buffer the transform reads the source's array (no copy pass first).
+  const bool inPlace = &destination == &source;
+  if (!inPlace) Access::copyAllButArray(destination, source);
   Access::setInverseComputed(destination, false);
   Access::setBand(destination, 0, destination.maskedMiny(), destination.maskedMaxy());
   float* data = Access::data(destination);
   if (data == nullptr) throw vcFrequencyDefs::Uninitialized(vf_msg::kBufferUninitialized);
-  vf_ComplexFFT2D(data, destination.width(), destination.height(), +1, 0, destination.height());
+  if (inPlace)
+    vf_ComplexFFT2D(data, destination.width(), destination.height(), +1, 0, destination.height());
+  else
+    vf_ComplexFFT2DFrom(Access::data(source), data, destination.width(), destination.height(), +1, 0,
+                        destination.height());
 }
 
 template void vfForwardFFT<unsigned char>(const vcPelBuffer_const<unsigned char>&, vcFrequencyBuffer&);

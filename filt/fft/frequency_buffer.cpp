@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "fft/buffer_access.h"
+#include "fft/engine/large_array.h"
 #include "fft/messages.h"
 #include "fft/sizes.h"
 #include "fft/zero_pad.h"
@@ -113,9 +114,7 @@ vcFrequencyBuffer& vcFrequencyBuffer::operator=(const vcFrequencyBuffer& source)
   }
   // Sizes are taken exactly (a cropped buffer's image size may be half its
   // padded size or less, so they cannot go through setAndAllocate).
-  if (data_ != nullptr && (width_ != source.width_ || height_ != source.height_)) data_ = nullptr;
-  vc_FrequencyBufferAccess::copyDescription(*this, source);
-  if (data_ == nullptr) allocate();
+  vc_FrequencyBufferAccess::copyAllButArray(*this, source);
   std::memcpy(data_, source.data_, sizeof(float) * floatCount(width_, height_));
   return *this;
 }
@@ -214,6 +213,13 @@ void vcFrequencyBuffer::setAndAllocate(long width, long height) {
 }
 
 void vcFrequencyBuffer::allocate() {
-  storage_.resize(floatCount(width_, height_) + kFloatAlignmentSlack);
+  // Reserved first and advised for huge pages before the zero fill touches the
+  // new memory: fewer page faults, and a faster column pass (large_array.h).
+  const std::size_t count = floatCount(width_, height_) + kFloatAlignmentSlack;
+  if (storage_.capacity() < count) {
+    storage_.reserve(count);
+    vf_AdviseHugePages(storage_.data(), count * sizeof(float));
+  }
+  storage_.resize(count);
   data_ = vf_FirstAligned(storage_);
 }

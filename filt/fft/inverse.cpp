@@ -5,8 +5,10 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "fft/engine/engine.h"
+#include "fft/engine/large_array.h"
 #include "fft/inverse_support.h"
 #include "fft/messages.h"
 #include "loops/pixel_rows.h"
@@ -22,11 +24,15 @@ void requireData(const vcFrequencyBuffer& b) {
 }
 
 // The inverse engine run over `array`, skipping the rows outside the band of
-// a masked `source`.
-void inverseTransform(const vcFrequencyBuffer& source, float* array) {
+// a masked `source`; with `from`, over a copy of `from` made into `array` (the
+// engine's first pass reads from it: no separate copy pass).
+void inverseTransform(const vcFrequencyBuffer& source, float* array, const float* from = nullptr) {
   const bool banded = source.masked() != 0;
-  vf_ComplexFFT2D(array, source.width(), source.height(), -1, banded ? source.maskedMiny() : 0,
-                  banded ? source.maskedMaxy() : source.height());
+  const long bandMin = banded ? source.maskedMiny() : 0, bandMax = banded ? source.maskedMaxy() : source.height();
+  if (from != nullptr)
+    vf_ComplexFFT2DFrom(from, array, source.width(), source.height(), -1, bandMin, bandMax);
+  else
+    vf_ComplexFFT2D(array, source.width(), source.height(), -1, bandMin, bandMax);
 }
 
 // Marks a buffer as holding its inverse; never writes a buffer that already
@@ -38,23 +44,24 @@ void markInverse(vcFrequencyBuffer& b) {
 // The array an image inverse reads: the buffer's own when it already holds
 // its inverse or when working in place (the buffer is then marked at once),
 // otherwise a transformed copy of the array that lives as long as this
-// object. The copy is a bare array, written once by the copy itself rather
-// than zero-filled first.
+// object. The copy is a bare array, written once by the transform's first
+// pass rather than zero-filled first, in huge pages where it is large
+// (large_array.h).
 class SpatialResult {
  public:
   SpatialResult(vcFrequencyBuffer& source, bool inPlace) : buffer_(source) {
     requireData(source);
     data_ = Access::data(source);
     if (source.inverseComputed()) return;
-    if (!inPlace) {
-      const std::size_t count =
-          2 * static_cast<std::size_t>(source.width()) * static_cast<std::size_t>(source.height());
-      copy_ = std::make_unique_for_overwrite<float[]>(count);
-      std::memcpy(copy_.get(), data_, count * sizeof(float));
-      data_ = copy_.get();
+    if (inPlace) {
+      inverseTransform(source, data_);
+      markInverse(source);
+      return;
     }
-    inverseTransform(source, data_);
-    if (inPlace) markInverse(source);
+    const std::size_t count = 2 * static_cast<std::size_t>(source.width()) * static_cast<std::size_t>(source.height());
+    copy_.emplace(count);
+    inverseTransform(source, copy_->data(), data_);
+    data_ = copy_->data();
   }
   // The buffer whose geometry the outputs take (the source itself).
   const vcFrequencyBuffer& buffer() const { return buffer_; }
@@ -62,7 +69,7 @@ class SpatialResult {
 
  private:
   const vcFrequencyBuffer& buffer_;
-  std::unique_ptr<float[]> copy_;
+  std::optional<vc_LargeFloats> copy_;
   float* data_;
 };
 
@@ -167,8 +174,11 @@ void vfInverseFFT(vcFrequencyBuffer& source, vcFrequencyBuffer& result, bool inP
     if (inPlace) {
       inverseTransform(source, Access::data(source));
       markInverse(source);
+    } else if (&result != &source) {
+      // The transform reads the source's array (no copy pass first).
+      Access::copyAllButArray(result, source);
+      inverseTransform(source, Access::data(result), Access::data(source));
     } else {
-      result = source;
       inverseTransform(source, Access::data(result));
     }
   }

@@ -325,3 +325,81 @@ TEST(Inverse, BufferResultsAndBands) {
   EXPECT_FALSE(result.inverseComputed());
   EXPECT_EQ(result, withBand);
 }
+
+namespace {
+
+// Element by element, the bits of the floats (through the exact doubles the getters
+// return): a zero's sign and a NaN count.
+::testing::AssertionResult sameArrayBits(const vcFrequencyBuffer& a, const vcFrequencyBuffer& b) {
+  if (a.width() != b.width() || a.height() != b.height()) return ::testing::AssertionFailure() << "sizes differ";
+  for (long y = 0; y < a.height(); ++y)
+    for (long x = 0; x < a.width(); ++x) {
+      const double v[] = {a.getReal(x, y, false), a.getImaginary(x, y, false), b.getReal(x, y, false),
+                          b.getImaginary(x, y, false)};
+      for (int k = 0; k < 2; ++k)
+        if (std::memcmp(&v[k], &v[k + 2], sizeof(double)) != 0)
+          return ::testing::AssertionFailure() << "element " << x << "," << y << ": " << v[k] << " vs " << v[k + 2];
+    }
+  return ::testing::AssertionSuccess();
+}
+
+// Pseudo-random values in [-128, 128) * scale, with exact zeros of both signs among them.
+vcFrequencyBuffer noiseBuffer(long w, long h, unsigned salt, double scale = 1.0) {
+  vcFrequencyBuffer b(w, h);
+  unsigned s = salt;
+  const auto next = [&] {
+    s = s * 1664525u + 1013904223u;
+    const unsigned r = s >> 8;
+    return r % 11 == 0 ? 0.0 : r % 11 == 1 ? -0.0 : (static_cast<double>(r) / 65536.0 - 128.0) * scale;
+  };
+  for (long y = 0; y < h; ++y)
+    for (long x = 0; x < w; ++x) {
+      const double re = next(), im = next();
+      b.put(x, y, vcPair<double>(re, im), false);
+    }
+  return b;
+}
+
+}  // namespace
+
+// The out-of-place forms (buffer into another buffer, and an image from a const
+// spectrum) read the source's array in the transform's first pass instead of copying
+// it first: they must give the bits of copying and transforming in place, into an
+// empty result, one of another size and one of the same size holding old values, and
+// leave the source as it was. The large sizes take the huge-page temporaries.
+TEST(OutOfPlace, SameBitsAsCopyingFirst) {
+  for (const auto& [w, h] : {std::pair{1024L, 1024L}, {2048L, 512L}, {16L, 8L}, {8L, 1L}, {1L, 8L}}) {
+    SCOPED_TRACE(testing::Message() << w << "x" << h);
+    const vcFrequencyBuffer source = noiseBuffer(w, h, static_cast<unsigned>(w * 7 + h));
+    const vcFrequencyBuffer banded = vftest::withBand(source, 1, h / 4, h / 2);
+    for (const vcFrequencyBuffer* in : {&source, &banded}) {
+      const vcFrequencyBuffer before = *in;
+      vcFrequencyBuffer forwardInPlace = *in, inverseInPlace = *in;
+      vfForwardFFT(forwardInPlace, forwardInPlace);
+      vfInverseFFT(inverseInPlace, inverseInPlace, false);
+      vcFrequencyBuffer empty, otherSize(4, 4), sameSize = noiseBuffer(w, h, 99);
+      for (vcFrequencyBuffer* out : {&empty, &otherSize, &sameSize}) {
+        vcFrequencyBuffer forward = *out, inverse = *out;
+        vfForwardFFT(*in, forward);
+        vfInverseFFT(*in, inverse);
+        EXPECT_TRUE(sameArrayBits(forward, forwardInPlace));
+        EXPECT_TRUE(vftest::sameBuffer(forward, forwardInPlace));
+        EXPECT_TRUE(sameArrayBits(inverse, inverseInPlace));
+        EXPECT_TRUE(vftest::sameBuffer(inverse, inverseInPlace));
+      }
+      // An 8-bit image from the const spectrum against one from an in-place inverse;
+      // the scale brings the pixels to about 0 ... 255.
+      const vcFrequencyBuffer scaled =
+          vftest::withBand(noiseBuffer(w, h, 5, std::sqrt(static_cast<double>(w * h))), in == &banded, h / 4, h / 2);
+      vcFrequencyBuffer copy = scaled;
+      vcPelBuffer<unsigned char> fromConst, fromCopy;
+      vfInverseFFT<unsigned char>(static_cast<const vcFrequencyBuffer&>(scaled), fromConst, false);
+      vfInverseFFT<unsigned char>(copy, fromCopy, false, true);
+      ASSERT_EQ(fromConst.width(), fromCopy.width());
+      for (long y = 0; y < fromCopy.height(); ++y)
+        for (long x = 0; x < fromCopy.width(); ++x) ASSERT_EQ(fromConst.get(x, y), fromCopy.get(x, y)) << x << "," << y;
+      EXPECT_FALSE(scaled.inverseComputed());
+      EXPECT_TRUE(sameArrayBits(*in, before));
+    }
+  }
+}

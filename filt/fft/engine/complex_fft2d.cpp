@@ -10,14 +10,14 @@
 #include <vexstd/exception.h>
 #include <vexsys/attention.h>
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
-void vf_ComplexFFT2D(float* data, long width, long height, int direction, long bandMin, long bandMax) {
-  vf_ComplexFFT2DAtLevel(data, width, height, direction, bandMin, bandMax, vf_BestEngineLevel());
-}
+namespace {
 
-void vf_ComplexFFT2DAtLevel(float* data, long width, long height, int direction, long bandMin, long bandMax,
-                            vc_EngineLevel level) {
+// The transform of data in place, or with `from` of `from` into data (see engine.h).
+void vf_Transform2D(const float* from, float* data, long width, long height, int direction, long bandMin, long bandMax,
+                    vc_EngineLevel level) {
   assert(data != nullptr && vf_IsEngineSize(width) && vf_IsEngineSize(height));
   vf_ClampBand(bandMin, bandMax, height);
   if (!vf_EngineLevelSupported(level)) {
@@ -34,8 +34,15 @@ void vf_ComplexFFT2DAtLevel(float* data, long width, long height, int direction,
   const bool inColumns = passes.hasColumns() && width >= 8 && height >= 8;
   vc_Scratch scratch(width, height, !inColumns);
 
+  // Out of place, the first pass reads the source rows (and copies those it skips);
+  // where the transposes follow, the array is copied first and transformed in place.
+  if (from != nullptr && !inColumns) {
+    std::memcpy(data, from, 2 * static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * sizeof(float));
+    from = nullptr;
+  }
+
   // First pass along the rows. A row outside the band is zero, so is its transform.
-  passes.run(data, 2 * width, height, bandMin, bandMax, width, direction, bitReverse.data(), nullptr);
+  passes.run(data, 2 * width, height, bandMin, bandMax, width, direction, bitReverse.data(), nullptr, from);
 
   if (height != width) {
     vf_BitReverseTable(bitReverse.data(), height);
@@ -70,4 +77,25 @@ void vf_ComplexFFT2DAtLevel(float* data, long width, long height, int direction,
   } else if (scratch.data() != nullptr) {
     vf_Transpose(scratch.data(), data, height, width, height, width, passes.tileMove());
   }
+}
+
+}  // namespace
+
+void vf_ComplexFFT2D(float* data, long width, long height, int direction, long bandMin, long bandMax) {
+  vf_Transform2D(nullptr, data, width, height, direction, bandMin, bandMax, vf_BestEngineLevel());
+}
+
+void vf_ComplexFFT2DAtLevel(float* data, long width, long height, int direction, long bandMin, long bandMax,
+                            vc_EngineLevel level) {
+  vf_Transform2D(nullptr, data, width, height, direction, bandMin, bandMax, level);
+}
+
+void vf_ComplexFFT2DFrom(const float* source, float* data, long width, long height, int direction, long bandMin,
+                         long bandMax) {
+  vf_Transform2D(source, data, width, height, direction, bandMin, bandMax, vf_BestEngineLevel());
+}
+
+void vf_ComplexFFT2DFromAtLevel(const float* source, float* data, long width, long height, int direction, long bandMin,
+                                long bandMax, vc_EngineLevel level) {
+  vf_Transform2D(source, data, width, height, direction, bandMin, bandMax, level);
 }

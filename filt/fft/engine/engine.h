@@ -40,6 +40,15 @@ void vf_ComplexFFT2D(float* data, long width, long height, int direction, long b
 void vf_ComplexFFT2DAtLevel(float* data, long width, long height, int direction, long bandMin, long bandMax,
                             vc_EngineLevel level);
 
+// The same transform out of place: the result of copying the array `source` into
+// `data` (which must not overlap it) and transforming data in place, bit for bit,
+// with the same polls, but without the separate pass over memory of the copy: the
+// first pass reads its rows from source. source is not changed.
+void vf_ComplexFFT2DFrom(const float* source, float* data, long width, long height, int direction, long bandMin,
+                         long bandMax);
+void vf_ComplexFFT2DFromAtLevel(const float* source, float* data, long width, long height, int direction, long bandMin,
+                                long bandMax, vc_EngineLevel level);
+
 // Forward transform of real samples. On entry row y's `width` samples stand in the first
 // `width` floats of the row's slot of 2*width floats; the other half of each slot is
 // working space, except that for width 1 the float after each sample must be 0. On

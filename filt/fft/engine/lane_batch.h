@@ -15,7 +15,7 @@
 //     static constexpr long kLeaf;      depth-first leaf, in values (row_transform.h)
 //     static Lane load(const float* p);           kLanes floats, widened
 //     static void store(float* p, Lane v);        kLanes floats, each rounded once
-//     static void gather(float* const* rows, long n, float* lanes, bool conjugate);
+//     static void gather(const float* const* rows, long n, float* lanes, bool conjugate);
 //     static void scatter(const float* lanes, const long* order, long count,
 //                         float* const* rows, bool conjugate);
 //     static void gatherColumns(const float* from, long used, float* to, bool conjugate);
@@ -70,7 +70,7 @@ struct vc_PermutedRows {
 // The values first ... n-1 of every row of a batch of `lanes` rows into lane-interleaved
 // elements, one float at a time.
 template <long lanes>
-void vf_GatherRest(float* const* rows, long first, long n, float* to, bool conjugate) {
+void vf_GatherRest(const float* const* rows, long first, long n, float* to, bool conjugate) {
   for (long i = first; i < n; ++i) {
     for (long r = 0; r < lanes; ++r) {
       to[2 * lanes * i + r] = rows[r][2 * i];
@@ -92,8 +92,8 @@ void vf_ScatterRest(const float* from, const long* order, long first, long count
 }
 
 template <class V>
-void vf_TransformLaneBatch(const vc_RowPass& pass, float* const* rows) {
-  V::gather(rows, pass.n, pass.interleaved, pass.direction < 0);
+void vf_TransformLaneBatch(const vc_RowPass& pass, const float* const* from, float* const* rows) {
+  V::gather(from, pass.n, pass.interleaved, pass.direction < 0);
   const vc_LaneRows<V> z{pass.interleaved};
   if (pass.n >= 2) {
     vf_SplitRadixDepthFirstT(z, 0, pass.n, pass.twiddles, V::kLeaf);

@@ -87,7 +87,7 @@ struct Level {
   static Lane load(const float* p) { return Lane(_mm256_cvtps_pd(_mm_load_ps(p))); }
   static void store(float* p, Lane v) { _mm_store_ps(p, _mm256_cvtpd_ps(v.v)); }
 
-  static void gather(float* const* rows, long n, float* lanes, bool conjugate) {
+  static void gather(const float* const* rows, long n, float* lanes, bool conjugate) {
     // Four values of each of the four rows; the half-wise transpose gives the real
     // and imaginary parts of elements i, i + 1 (low halves) and i + 2, i + 3 (high).
     const __m256 flip = conjugate ? _mm256_set1_ps(-0.0f) : _mm256_setzero_ps();

@@ -166,7 +166,7 @@ struct Level {
   static Lane load(const float* p) { return Lane(_mm512_cvtps_pd(_mm256_load_ps(p))); }
   static void store(float* p, Lane v) { _mm256_store_ps(p, _mm512_cvtpd_ps(v.v)); }
 
-  static void gather(float* const* rows, long n, float* lanes, bool conjugate) {
+  static void gather(const float* const* rows, long n, float* lanes, bool conjugate) {
     // Eight values of each of the eight rows at a time (vf_RowsToElements); then
     // four, as an 8 x 8 float matrix whose columns are the real parts, then the
     // imaginary parts, of the four elements.

@@ -71,7 +71,7 @@ struct Level {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_castps_si128(_mm_cvtpd_ps(v.v)));
   }
 
-  static void gather(float* const* rows, long n, float* lanes, bool conjugate) {
+  static void gather(const float* const* rows, long n, float* lanes, bool conjugate) {
     // Two values of each of the two rows interleave into elements i and i + 1.
     const __m128 flip = imagSigns(conjugate);
     long i = 0;

@@ -37,9 +37,11 @@ struct vc_RowPass {
 struct vc_LevelKernels {
   // Rows per batch; 1 for the scalar level, which transforms rows in place instead.
   long lanes;
-  // Transforms rows[0 ... lanes-1] (each n complex values in, n or n + 1 out). A
-  // pointer may repeat: a batch that is not full repeats a spare row.
-  void (*transformRows)(const vc_RowPass& pass, float* const* rows);
+  // Transforms from[0 ... lanes-1] (each n complex values in) into rows[0 ... lanes-1]
+  // (n or n + 1 out). from[r] is either rows[r] (in place) or a row that does not
+  // overlap any of `rows`. A pointer may repeat: a batch that is not full repeats a
+  // spare row.
+  void (*transformRows)(const vc_RowPass& pass, const float* const* from, float* const* rows);
   // to[j][i] = from[i][j] for an 8 x 8 tile of complex values; strides count complex
   // values. The tiles must not overlap.
   vc_TileMove moveTile;

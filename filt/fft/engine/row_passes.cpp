@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 vc_RowPasses::vc_RowPasses(vc_EngineLevel level, const vc_Twiddles& table, long longest)
     : kernels_(vf_LevelKernels(level)), twiddles_(table, longest) {
@@ -26,18 +27,28 @@ vc_RowPasses::vc_RowPasses(vc_EngineLevel level, const vc_Twiddles& table, long 
 }
 
 void vc_RowPasses::run(float* base, long stride, long count, long bandMin, long bandMax, long n, int direction,
-                       const long* bitReverse, const vc_UntangleTwiddle* untangle) const {
+                       const long* bitReverse, const vc_UntangleTwiddle* untangle, const float* from) const {
   // A complex row of one value is its own transform; a real row of two still untangles.
   const bool identity = n < 2 && untangle == nullptr;
+  const auto bytes = static_cast<std::size_t>(2 * n) * sizeof(float);
+  // Out of place, a row that is not transformed (or the scalar level's row before its
+  // transform in place) is a copy of its source row.
+  const auto copyRow = [&](long y) {
+    if (from != nullptr) {
+      std::memcpy(base + stride * y, from + stride * y, bytes);
+    }
+  };
 
   if (kernels_.lanes == 1) {
     for (long y = 0; y < count; ++y) {
       if (vf_RowOutsideBand(y, count, bandMin, bandMax)) {
+        copyRow(y);
         continue;
       }
       if (y % 16 == 0) {
         vfThrowExceptionOnFailure(vsys_attention_check());
       }
+      copyRow(y);
       if (identity) {
         continue;
       }
@@ -55,15 +66,21 @@ void vc_RowPasses::run(float* base, long stride, long count, long bandMin, long 
   // most once, at its start, after every earlier row is done: as row by row.
   const long lanes = kernels_.lanes;
   float* rows[16];
+  const float* sources[16];
   for (long b = 0; b < count; b += lanes) {
     long used = 0;
     for (long y = b; y < b + lanes && y < count; ++y) {
       if (vf_RowOutsideBand(y, count, bandMin, bandMax)) {
+        copyRow(y);
         continue;
       }
       if (y % 16 == 0) {
         vfThrowExceptionOnFailure(vsys_attention_check());
       }
+      if (identity) {
+        copyRow(y);
+      }
+      sources[used] = from != nullptr ? from + stride * y : base + stride * y;
       rows[used++] = base + stride * y;
     }
     if (used == 0 || identity) {
@@ -71,8 +88,9 @@ void vc_RowPasses::run(float* base, long stride, long count, long bandMin, long 
     }
     for (long r = used; r < lanes; ++r) {
       rows[r] = spare_.get();
+      sources[r] = spare_.get();
     }
-    kernels_.transformRows(batch, rows);
+    kernels_.transformRows(batch, sources, rows);
   }
 }
 

@@ -22,8 +22,12 @@ class vc_RowPasses {
   // transformed row whose index is a multiple of 16. bitReverse is the table of
   // vf_BitReverseTable for n. With `untangle` (the sequence of width 2n) the rows
   // are real rows of width 2n, untangled into X[0 ... n] after the transform.
+  // With `from` (an array laid out as base's that does not overlap it; complex rows
+  // only, no untangle) each row is read from there instead and its transform written
+  // to base: the same bits as copying the rows first and transforming in place. Rows
+  // outside the band are then copied unchanged.
   void run(float* base, long stride, long count, long bandMin, long bandMax, long n, int direction,
-           const long* bitReverse, const vc_UntangleTwiddle* untangle) const;
+           const long* bitReverse, const vc_UntangleTwiddle* untangle, const float* from = nullptr) const;
 
   // Whether the level transforms columns in place (runColumns); the scalar level
   // does not, its second pass works on transposed rows.
