@@ -133,9 +133,6 @@ class VEXFILT_API vcPhaseCorrelator {
   long coarseFactor() const { return factor_; }
 
  private:
-  vcTranslation runDouble(const vcPelBuffer_const<double>& reference, const vcPelBuffer_const<double>& moving,
-                          vcPelBuffer<double>* surface) const;
-
   long width_;
   long height_;
   long factor_;
