@@ -246,12 +246,14 @@ vc_Coarse vf_CoarseStage(const vcPelBuffer_const<T>& reference, const vcPelBuffe
     for (long y = 0; y < ph; ++y)
       for (long x = 0; x < pw; ++x) surface->set((x + pw / 2) % pw, (y + ph / 2) % ph, at(x, y) * norm);
   }
-  // Candidates: the four highest local maxima of the surface. Each is
-  // followed uphill on the normalised correlation of the images over their
-  // overlap (the shift's own measure of fit), which also settles the shift
-  // modulo the size when large shifts are allowed; the best fit wins. The
-  // surface alone can be fooled: the leakage of the edges peaks at zero
-  // shift on smooth images, and it knows shifts only modulo the size.
+  // Candidates: the four highest local maxima of the surface, each with its
+  // aliases one period away along either axis (the surface knows shifts only
+  // modulo its size). Each is followed uphill on the normalised correlation
+  // of the images over their overlap (the shift's own measure of fit); the
+  // best fit wins. The surface alone can be fooled: the leakage of the edges
+  // peaks at zero shift on smooth images. The aliases are weighed in every
+  // mode: without largeShifts a winner past half the size is reported as its
+  // alias within half the size and flagged (vf_Correlate).
   struct Peak {
     long x, y;
     double v;
@@ -286,12 +288,8 @@ vc_Coarse vf_CoarseStage(const vcPelBuffer_const<T>& reference, const vcPelBuffe
   for (const Peak& p : peaks) {
     if (p.v < 0.25 * peaks.front().v) break;  // far below the highest: not a contender
     const long sx0 = vf_SignedIndex(p.x, pw), sy0 = vf_SignedIndex(p.y, ph);
-    std::vector<std::pair<long, long>> starts{{sx0, sy0}};
-    if (options.largeShifts) {
-      starts.push_back({sx0 < 0 ? sx0 + pw : sx0 - pw, sy0});
-      starts.push_back({sx0, sy0 < 0 ? sy0 + ph : sy0 - ph});
-      starts.push_back({sx0 < 0 ? sx0 + pw : sx0 - pw, sy0 < 0 ? sy0 + ph : sy0 - ph});
-    }
+    const long ax = sx0 < 0 ? sx0 + pw : sx0 - pw, ay = sy0 < 0 ? sy0 + ph : sy0 - ph;
+    const std::pair<long, long> starts[] = {{sx0, sy0}, {ax, sy0}, {sx0, ay}, {ax, ay}};
     for (auto [sx, sy] : starts) {
       if (std::abs(sx) >= cw || std::abs(sy) >= ch) continue;
       double fit = ncc(sx, sy);
@@ -335,7 +333,7 @@ vc_Coarse vf_CoarseStage(const vcPelBuffer_const<T>& reference, const vcPelBuffe
   const double chosen = std::max(bestPeak, at(bx, by));
   out.valid = true;
   out.confidence = chosen > 0.0 ? std::clamp(1.0 - second / chosen, 0.0, 1.0) : 0.0;
-  out.ambiguous = options.largeShifts && bestFit - nextFit < 1e-3;
+  out.ambiguous = bestFit - nextFit < 1e-3;  // two shifts fit alike
   // Parabola through the fit at the chosen shift and its neighbours: the start
   // of the fine stage.
   auto vertex = [](double l, double m, double r) {
@@ -792,19 +790,14 @@ vcPhaseCorrelator::vcPhaseCorrelator(long width, long height, const vcPhaseCorre
 
 namespace {
 
-// Both stages on the images as they are (the pixel types are read where the
-// stages copy them: no whole-image double copy).
+// The shift of the coarse stage's answer: rounded (integer mode) or refined
+// by the fine stage.
 template <class T>
-vcTranslation vf_Correlate(const vcPelBuffer_const<T>& reference, const vcPelBuffer_const<T>& moving, long factor_,
-                           const vcPhaseCorrelationOptions& options_, vcPelBuffer<double>* surface) {
-  vcTranslation result;
-  const vc_Coarse coarse = vf_CoarseStage(reference, moving, factor_, options_, surface);
-  if (!coarse.valid) return result;  // nothing to measure: confidence 0, ambiguous
-  result.confidence = coarse.confidence;
-  result.ambiguous = coarse.ambiguous || coarse.confidence < options_.ambiguityThreshold;
+void vf_Measure(const vcPelBuffer_const<T>& reference, const vcPelBuffer_const<T>& moving, long factor_,
+                const vcPhaseCorrelationOptions& options_, const vc_Coarse& coarse, vcTranslation& result) {
   result.dx = std::round(coarse.gx);
   result.dy = std::round(coarse.gy);
-  if (!options_.subPixel) return result;
+  if (!options_.subPixel) return;
   double dx = 0.0, dy = 0.0;
   // The fine answer must stay within a coarse pixel of the coarse one; an
   // image whose spectrum is a few lines (where the crops' leakage moves the
@@ -819,6 +812,33 @@ vcTranslation vf_Correlate(const vcPelBuffer_const<T>& reference, const vcPelBuf
     result.dx = coarse.gx;
     result.dy = coarse.gy;
     result.ambiguous = true;
+  }
+}
+
+// Both stages on the images as they are (the pixel types are read where the
+// stages copy them: no whole-image double copy).
+template <class T>
+vcTranslation vf_Correlate(const vcPelBuffer_const<T>& reference, const vcPelBuffer_const<T>& moving, long factor_,
+                           const vcPhaseCorrelationOptions& options_, vcPelBuffer<double>* surface) {
+  vcTranslation result;
+  const vc_Coarse coarse = vf_CoarseStage(reference, moving, factor_, options_, surface);
+  if (!coarse.valid) return result;  // nothing to measure: confidence 0, ambiguous
+  result.confidence = coarse.confidence;
+  result.ambiguous = coarse.ambiguous || coarse.confidence < options_.ambiguityThreshold;
+  vf_Measure(reference, moving, factor_, options_, coarse, result);
+  if (!options_.largeShifts) {
+    // The answer within half the size: a shift past half is reported as its
+    // alias one size away, the range (-size/2, size/2] of each axis, and
+    // flagged (the content does not match at the alias).
+    auto wrap = [&result](double& d, long size) {
+      const double n = static_cast<double>(size);
+      if (d > 0.5 * n)
+        d -= n, result.ambiguous = true;
+      else if (d <= -0.5 * n)
+        d += n, result.ambiguous = true;
+    };
+    wrap(result.dx, reference.width());
+    wrap(result.dy, reference.height());
   }
   return result;
 }

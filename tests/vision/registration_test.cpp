@@ -197,10 +197,54 @@ TEST(PhaseCorrelation, PeersFailureCases) {
     EXPECT_NEAR(far.dx, 80.3, 0.05);
     EXPECT_NEAR(far.dy, -10.2, 0.05);
     EXPECT_FALSE(far.ambiguous);
-    // Without the check the answer stays within half the size.
+    // By default the answer is the alias within half the size, flagged.
     const vcTranslation near = vfPhaseCorrelate(ref, mov);
-    EXPECT_TRUE(finite(near));
-    EXPECT_LE(std::abs(near.dx), 64.0 + 3.0);
+    EXPECT_NEAR(near.dx, 80.3 - 128.0, 0.05);
+    EXPECT_NEAR(near.dy, -10.2, 0.05);
+    EXPECT_TRUE(near.ambiguous);
+  }
+}
+
+// Without largeShifts every answer lies in (-size/2, size/2] of its axis, a
+// shift past half coming back as its alias one size away and flagged; with
+// largeShifts as it is. Sizes that are not powers of two (the coarse
+// surface is padded, so it does not know shifts modulo the image's size)
+// and both signs; shifts just inside half the size stay unflagged.
+TEST(PhaseCorrelation, ShiftsPastHalfTheSize) {
+  struct Case {
+    long w, h;
+    double dx, dy;
+  };
+  for (const Case& c : {Case{200, 120, 120.3, 5.2}, Case{200, 120, -3.4, -70.6}, Case{200, 120, -101.5, 20.25},
+                        Case{160, 100, 84.3, -52.6}, Case{200, 120, 97.6, -2.0}, Case{200, 120, 4.0, -58.5}}) {
+    const auto ws = blobs(c.w, c.h, 11);
+    const vcPelBuffer<double> ref = render(c.w, c.h, ws);
+    const vcPelBuffer<double> mov = render(c.w, c.h, ws, c.dx, c.dy);
+    const bool past = std::abs(c.dx) > c.w / 2.0 || std::abs(c.dy) > c.h / 2.0;
+    auto alias = [](double d, long n) { return d > n / 2.0 ? d - n : (d <= -n / 2.0 ? d + n : d); };
+    const vcTranslation t = vfPhaseCorrelate(ref, mov);
+    EXPECT_NEAR(t.dx, alias(c.dx, c.w), 0.05) << c.dx << "," << c.dy;
+    EXPECT_NEAR(t.dy, alias(c.dy, c.h), 0.05) << c.dx << "," << c.dy;
+    EXPECT_GT(t.dx, -c.w / 2.0);
+    EXPECT_LE(t.dx, c.w / 2.0);
+    EXPECT_GT(t.dy, -c.h / 2.0);
+    EXPECT_LE(t.dy, c.h / 2.0);
+    EXPECT_EQ(t.ambiguous, past) << c.dx << "," << c.dy;
+    vcPhaseCorrelationOptions o;
+    o.largeShifts = true;
+    const vcTranslation far = vfPhaseCorrelate(ref, mov, o);
+    EXPECT_NEAR(far.dx, c.dx, 0.05) << c.dx << "," << c.dy;
+    EXPECT_NEAR(far.dy, c.dy, 0.05) << c.dx << "," << c.dy;
+    EXPECT_FALSE(far.ambiguous) << c.dx << "," << c.dy;
+    vcPhaseCorrelationOptions integer;  // the integer answer obeys the same range
+    integer.subPixel = false;
+    const vcTranslation whole = vfPhaseCorrelate(ref, mov, integer);
+    EXPECT_NEAR(whole.dx, alias(c.dx, c.w), 1.0) << c.dx << "," << c.dy;
+    EXPECT_NEAR(whole.dy, alias(c.dy, c.h), 1.0) << c.dx << "," << c.dy;
+    EXPECT_GT(whole.dx, -c.w / 2.0);
+    EXPECT_LE(whole.dx, c.w / 2.0);
+    EXPECT_GT(whole.dy, -c.h / 2.0);
+    EXPECT_LE(whole.dy, c.h / 2.0);
   }
 }
 

@@ -40,9 +40,14 @@
 // clean synthetic images to a few thousandths of a pixel.
 //
 // Shifts past half the size: a circular correlation knows the shift only
-// modulo the size. By default the answer lies in (-size/2, size/2]; with
-// largeShifts the candidates d and d - size of each axis are told apart by
-// the normalised correlation of the images over their overlap.
+// modulo the size, so the candidates d and d -+ size of each axis are told
+// apart by the normalised correlation of the images over their overlap
+// (which needs an overlap of at least a tenth of the image; about a fifth
+// or more in practice). With largeShifts the best candidate is the answer,
+// up to the size in magnitude. By default the answer lies in (-size/2,
+// size/2] on each axis: a best candidate past half the size is reported as
+// its alias one size away (still measured to sub-pixel precision) with
+// `ambiguous` set, as the content does not match at the alias.
 //
 // Failures: a flat image (or one whose spectrum vanishes) gives dx = dy = 0,
 // confidence 0 and ambiguous set, never NaN. Bad input throws (see the
@@ -73,7 +78,7 @@ struct vcPhaseCorrelationOptions {
   // of large shifts).
   vcEdgeTreatment coarseEdges = vcEdgeTreatment::periodicSmooth;
   double tukeyAlpha = 0.5;   // fraction of each axis tapered, in [0, 1]
-  bool largeShifts = false;  // resolve shifts past half the size (see above)
+  bool largeShifts = false;  // report shifts past half the size as they are (see above)
   bool subPixel = true;      // the fine stage; false: integer shifts of the coarse stage
   // The coarse stage averages larger images down to this side: it only has
   // to land within a pixel or two of the shift, and 256 measured as accurate
@@ -98,7 +103,10 @@ struct vcTranslation {
   double dx = 0.0;  // moving(x, y) ~ reference(x - dx, y - dy)
   double dy = 0.0;
   double confidence = 0.0;  // in [0, 1]; 0 when nothing could be measured
-  bool ambiguous = true;    // confidence below the threshold, or large-shift candidates alike
+  // Set when the confidence is below the threshold, two candidate shifts fit
+  // alike, the fine stage could not refine the coarse answer, or (without
+  // largeShifts) the answer is the alias of a shift past half the size.
+  bool ambiguous = true;
 };
 
 class VEXFILT_API vcPhaseCorrelator {
