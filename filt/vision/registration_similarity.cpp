@@ -32,13 +32,20 @@ double vf_SampleBicubic(const vcPelBuffer_const<double>& image, double x, double
   double kx[4], ky[4];
   weights(tx, kx);
   weights(ty, ky);
-  const long x0 = static_cast<long>(fx) - 1;
-  const long y0 = static_cast<long>(fy) - 1;
+  // The 4 x 4 neighbourhood, its indices clamped to the image (a point far
+  // outside clamps every index: the floor is taken after clamping the
+  // coordinate so that the long conversion cannot overflow).
+  const long x0 = static_cast<long>(std::clamp(fx, -4.0, static_cast<double>(w))) - 1;
+  const long y0 = static_cast<long>(std::clamp(fy, -4.0, static_cast<double>(h))) - 1;
+  const double* base = image.pointToOffset();
+  const long stride = image.rep().rowStride();
+  long xi[4];
+  for (int i = 0; i < 4; ++i) xi[i] = std::clamp(x0 + i, 0L, w - 1);
   double s = 0.0;
   for (int j = 0; j < 4; ++j) {
-    const long yy = std::clamp(y0 + j, 0L, h - 1);
+    const double* line = base + std::clamp(y0 + j, 0L, h - 1) * stride;
     double row = 0.0;
-    for (int i = 0; i < 4; ++i) row += kx[i] * image.get(std::clamp(x0 + i, 0L, w - 1), yy);
+    for (int i = 0; i < 4; ++i) row += kx[i] * line[xi[i]];
     s += ky[j] * row;
   }
   return s;
@@ -67,13 +74,18 @@ vcPelBuffer<double> vf_Unwarp(const vcPelBuffer_const<double>& moving, const vc_
   const long w = moving.width(), h = moving.height();
   const double cx = (w - 1) / 2.0, cy = (h - 1) / 2.0;
   vcPelBuffer<double> u(w, h);
+  // t.apply with its rotation formed once.
+  const double a = t.scale * std::cos(t.angle), b = t.scale * std::sin(t.angle);
   for (long y = 0; y < h; ++y) {
     if (y % 64 == 0) vfThrowExceptionOnFailure(vsys_attention_check());
+    double* out = u.pointToOffset() + y * u.rep().rowStride();
+    const double qy = static_cast<double>(y);
     for (long x = 0; x < w; ++x) {
-      double px, py;
-      t.apply(cx, cy, static_cast<double>(x), static_cast<double>(y), px, py);
+      const double qx = static_cast<double>(x);
+      const double px = cx + a * (qx - cx) - b * (qy - cy) + t.dx;
+      const double py = cy + b * (qx - cx) + a * (qy - cy) + t.dy;
       bool inside;
-      u.set(x, y, vf_vision::vf_SampleBicubic(moving, px, py, inside));
+      out[x] = vf_vision::vf_SampleBicubic(moving, px, py, inside);
     }
   }
   return u;
