@@ -215,24 +215,23 @@ vc_Coarse vf_CoarseStage(const vcPelBuffer_const<T>& reference, const vcPelBuffe
   if (!(rmax > 0.0 && mmax > 0.0) || !std::isfinite(rmax) || !std::isfinite(mmax)) return out;
   constexpr double kFloor = 1e-5;
   const double rfloor = kFloor * rmax, mfloor = kFloor * mmax;
-  std::vector<double> qre(rs.size()), qim(rs.size());
-  double weightSum = 0.0;
-  for (std::size_t i = 0; i < rs.size(); ++i) {
-    // p^-0.75 = 1 / (sqrt(p) sqrt(sqrt(p)))
-    const double root = std::sqrt(std::max(ra[i], rfloor) * std::max(ma[i], mfloor));
-    const double k = 1.0 / (root * std::sqrt(root));
-    qre[i] = (rs[i].real() * ms[i].real() + rs[i].imag() * ms[i].imag()) * k;  // conj(R) M
-    qim[i] = (rs[i].real() * ms[i].imag() - rs[i].imag() * ms[i].real()) * k;
-    weightSum += ra[i] * ma[i] * k;
-  }
-  qre[0] = qim[0] = 0.0;  // the means are gone; the zero frequency holds only round-off
   vcPelBuffer<double> qr(pw, ph), qi(pw, ph);
+  double weightSum = 0.0;
   for (long y = 0; y < ph; ++y) {
-    double* a = qr.pointToOffset() + y * qr.rep().rowStride();
-    double* b = qi.pointToOffset() + y * qi.rep().rowStride();
-    for (long x = 0; x < pw; ++x)
-      a[x] = qre[static_cast<std::size_t>(y * pw + x)], b[x] = qim[static_cast<std::size_t>(y * pw + x)];
+    double* qa = qr.pointToOffset() + y * qr.rep().rowStride();
+    double* qb = qi.pointToOffset() + y * qi.rep().rowStride();
+    for (long x = 0; x < pw; ++x) {
+      const std::size_t i = static_cast<std::size_t>(y * pw + x);
+      // p^-0.75 = 1 / (sqrt(p) sqrt(sqrt(p)))
+      const double root = std::sqrt(std::max(ra[i], rfloor) * std::max(ma[i], mfloor));
+      const double k = 1.0 / (root * std::sqrt(root));
+      qa[x] = (rs[i].real() * ms[i].real() + rs[i].imag() * ms[i].imag()) * k;  // conj(R) M
+      qb[x] = (rs[i].real() * ms[i].imag() - rs[i].imag() * ms[i].real()) * k;
+      weightSum += ra[i] * ma[i] * k;
+    }
   }
+  // The means are gone; the zero frequency holds only round-off.
+  qr.pointToOffset()[0] = qi.pointToOffset()[0] = 0.0;
   const vcFrequencyBuffer cross(qr, qi);
   vcPelBuffer<double> cre, cim;
   vfInverseFFT(cross, cre, cim);  // times 1 / (pw ph)
@@ -378,9 +377,10 @@ class vc_CoherentPeak {
 
   // Call once the reference band is filled.
   void referenceDone() {
-    pr_.resize(rs_.size());
-    for (std::size_t i = 0; i < rs_.size(); ++i) pr_[i] = std::norm(rs_[i]);
-    boxSum(pr_.data(), prBox_);
+    cre_.resize(rs_.size());  // scratch here
+    for (std::size_t i = 0; i < rs_.size(); ++i) cre_[i] = std::norm(rs_[i]);
+    prBox_.resize(static_cast<std::size_t>(rows_ * fw_));
+    boxSum(cre_.data(), prBox_.data());
   }
 
   // False when no frequency is coherent or Newton's method does not settle
@@ -390,20 +390,20 @@ class vc_CoherentPeak {
  private:
   static constexpr long kRadius = 3;
   // Sums over (2 kRadius + 1)^2 neighbours, circular along the rows: from
-  // band_ rows of `in` to rows_ rows of `out`. Running sums along the rows,
-  // then running sums of whole rows down the columns.
-  void boxSum(const double* in, std::vector<double>& out);
+  // band_ rows of `in` to rows_ rows of `out` (which may be `in`). Running
+  // sums along the rows, then running sums of whole rows down the columns.
+  void boxSum(const double* in, double* out);
 
   long fw_, fh_, rows_, band_;
   std::vector<vcComplexD> rs_, ms_;
-  std::vector<double> pr_, prBox_, cre_, cim_, pm_, tmp_, reBox_, imBox_, pmBox_, qre_, qim_;
+  std::vector<double> prBox_, cre_, cim_, pm_, tmp_, reBox_, imBox_;
+  // After find's weighting, reBox_ and imBox_ hold the weighted spectrum q.
 };
 
-void vc_CoherentPeak::boxSum(const double* in, std::vector<double>& out) {
+void vc_CoherentPeak::boxSum(const double* in, double* out) {
   const long w = fw_;
   const long r = kRadius;
   tmp_.resize(static_cast<std::size_t>(band_ * w));
-  out.resize(static_cast<std::size_t>(rows_ * w));
   auto wrap = [w](long i) { return i < 0 ? i + w : (i >= w ? i - w : i); };
   for (long j = 0; j < band_; ++j) {
     const double* row = in + j * w;
@@ -415,17 +415,18 @@ void vc_CoherentPeak::boxSum(const double* in, std::vector<double>& out) {
       s += row[wrap(x + r + 1)] - row[wrap(x - r)];
     }
   }
-  double* sum = out.data();  // row 0 of the output starts as the sum of band rows 0 .. 2r
+  // `in` is read: `out` may overwrite it from here on.
+  double* sum = out;  // row 0 of the output starts as the sum of band rows 0 .. 2r
   for (long x = 0; x < w; ++x) sum[x] = 0.0;
   for (long j = 0; j <= 2 * r; ++j) {
     const double* row = tmp_.data() + j * w;
     for (long x = 0; x < w; ++x) sum[x] += row[x];
   }
   for (long o = 1; o < rows_; ++o) {
-    const double* prev = out.data() + (o - 1) * w;
+    const double* prev = out + (o - 1) * w;
     const double* add = tmp_.data() + (o + 2 * r) * w;
     const double* sub = tmp_.data() + (o - 1) * w;
-    double* cur = out.data() + o * w;
+    double* cur = out + o * w;
     for (long x = 0; x < w; ++x) cur[x] = prev[x] + add[x] - sub[x];
   }
 }
@@ -464,34 +465,43 @@ bool vc_CoherentPeak::find(double ex, double ey, double limit, double& xOut, dou
       pm[x] = br * br + bi * bi;
     }
   }
-  boxSum(cre_.data(), reBox_);
-  boxSum(cim_.data(), imBox_);
-  boxSum(pm_.data(), pmBox_);
+  const std::size_t nq = static_cast<std::size_t>(rows_ * w);
+  reBox_.resize(nq);
+  imBox_.resize(nq);
+  boxSum(cre_.data(), reBox_.data());
+  boxSum(cim_.data(), imBox_.data());
+  boxSum(pm_.data(), pm_.data());  // in place: rows_ rows of neighbourhood power
   // Coherence weights gamma^2 / (1 - gamma^2) on the unit phasors, gamma^2
   // capped at 0.99 (weight 99) so that a few perfectly coherent bins do not
   // outweigh the rest; the Nyquist row and column (whose phase of a
   // sub-pixel shift is not defined for real images) and the zero frequency
   // get no weight. Rows past the first count twice (their mirror rows).
-  const std::size_t nq = static_cast<std::size_t>(rows_ * w);
-  qre_.assign(nq, 0.0);
-  qim_.assign(nq, 0.0);
+  // q replaces the neighbourhood sums in reBox_ and imBox_, bin by bin.
+  double* qre = reBox_.data();
+  double* qim = imBox_.data();
   double total = 0.0;
   for (long o = 0; o < rows_; ++o) {
-    if (fh_ % 2 == 0 && o == fh_ / 2) continue;
-    const double twice = o == 0 ? 1.0 : 2.0;
     const std::size_t c0 = static_cast<std::size_t>((o + kRadius) * w);
     const std::size_t b0 = static_cast<std::size_t>(o * w);
+    if (fh_ % 2 == 0 && o == fh_ / 2) {
+      std::fill(qre + b0, qre + b0 + w, 0.0);
+      std::fill(qim + b0, qim + b0 + w, 0.0);
+      continue;
+    }
+    const double twice = o == 0 ? 1.0 : 2.0;
     for (long x = 0; x < w; ++x) {
-      if ((fw_ % 2 == 0 && x == fw_ / 2) || (x == 0 && o == 0)) continue;
       const std::size_t b = b0 + static_cast<std::size_t>(x);
-      const double den = prBox_[b] * pmBox_[b];
+      const double den = prBox_[b] * pm_[b];
       const double cr = cre_[c0 + static_cast<std::size_t>(x)], ci = cim_[c0 + static_cast<std::size_t>(x)];
       const double mag = std::sqrt(cr * cr + ci * ci);
+      const double sre = qre[b], sim = qim[b];
+      qre[b] = qim[b] = 0.0;
+      if ((fw_ % 2 == 0 && x == fw_ / 2) || (x == 0 && o == 0)) continue;
       if (!(den > 0.0) || !(mag > 0.0)) continue;
-      const double g2 = std::min((reBox_[b] * reBox_[b] + imBox_[b] * imBox_[b]) / den, 0.99);
+      const double g2 = std::min((sre * sre + sim * sim) / den, 0.99);
       const double wgt = twice * g2 / (1.0 - g2);
-      qre_[b] = cr * (wgt / mag);
-      qim_[b] = ci * (wgt / mag);
+      qre[b] = cr * (wgt / mag);
+      qim[b] = ci * (wgt / mag);
       total += wgt;
     }
   }
@@ -516,8 +526,8 @@ bool vc_CoherentPeak::find(double ex, double ey, double limit, double& xOut, dou
     }
     double gxv = 0, gyv = 0, hxx = 0, hyy = 0, hxy = 0;
     for (long row = 0; row < rows; ++row) {
-      const double* qr = qre_.data() + row * w;
-      const double* qi = qim_.data() + row * w;
+      const double* qr = qre + row * w;
+      const double* qi = qim + row * w;
       // Two interleaved partial sums per accumulator (even and odd k), added
       // at the end of the row: independent chains the compiler can pair.
       double s[2][6] = {};
