@@ -7,12 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
 #include <cstdint>
 #include <numbers>
 #include <thread>
 #include <vector>
 
 #include "filt/fft.h"
+#include "support/images.h"
 #include "vexsys/attention.h"
 
 namespace {
@@ -202,6 +204,53 @@ TEST(PhaseCorrelation, PeersFailureCases) {
     EXPECT_NEAR(near.dx, 80.3 - 128.0, 0.05);
     EXPECT_NEAR(near.dy, -10.2, 0.05);
     EXPECT_TRUE(near.ambiguous);
+  }
+}
+
+// A periodic image with a dense spectrum (white noise) moved circularly by
+// less than half a pixel with an exact Fourier shift: the fine stage sees
+// the whole period, and in one pass without windows its cross-power
+// spectrum is an exact linear phase, so the maximum it finds is the shift
+// itself, to round-off -- but only if every frequency is placed right (rows
+// and columns of both signs, the half-plane sums, the Nyquist row and column
+// left out). Even and odd sizes.
+TEST(PhaseCorrelation, CircularShiftIsExactInOnePass) {
+  for (auto [w, h] : {std::pair{32L, 24L}, std::pair{25L, 30L}}) {
+    const vcPelBuffer<double> noise = vftest::randomImage<double>(w, h, 1.0, 21);
+    std::vector<std::complex<double>> g(static_cast<std::size_t>(w * h));
+    for (long y = 0; y < h; ++y)
+      for (long x = 0; x < w; ++x) g[static_cast<std::size_t>(y * w + x)] = noise.get(x, y);
+    const std::vector<std::complex<double>> spectrum = vftest::naiveDft(g, w, h);
+    auto signedIndex = [](long k, long n) { return k < (n + 1) / 2 ? k : k - n; };
+    // The image moved by (dx, dy): its spectrum times exp(-2 pi i (kx dx / w
+    // + ky dy / h)), Nyquist bins dropped so that the result stays real.
+    auto moved = [&](double dx, double dy) {
+      std::vector<std::complex<double>> c(spectrum.size());
+      for (long v = 0; v < h; ++v)
+        for (long u = 0; u < w; ++u) {
+          if ((w % 2 == 0 && u == w / 2) || (h % 2 == 0 && v == h / 2)) continue;
+          const double phase = -2.0 * kPi * (signedIndex(u, w) * dx / w + signedIndex(v, h) * dy / h);
+          c[static_cast<std::size_t>(v * w + u)] =
+              std::conj(spectrum[static_cast<std::size_t>(v * w + u)] * std::polar(1.0, phase));
+        }
+      const std::vector<std::complex<double>> back = vftest::naiveDft(c, w, h);  // conj of the inverse
+      vcPelBuffer<double> image(w, h);
+      for (long y = 0; y < h; ++y)
+        for (long x = 0; x < w; ++x)
+          image.set(x, y, 100.0 + 40.0 * back[static_cast<std::size_t>(y * w + x)].real() / static_cast<double>(w * h));
+      return image;
+    };
+    vcPhaseCorrelationOptions o;
+    o.followingWindow = false;
+    o.edges = vcEdgeTreatment::none;
+    const vcPhaseCorrelator plan(w, h, o);
+    const vcPelBuffer<double> ref = moved(0.0, 0.0);
+    for (auto [dx, dy] : {std::pair{0.3, -0.4}, std::pair{-0.45, 0.15}, std::pair{0.05, 0.35}}) {
+      const vcTranslation t = plan.run(ref, moved(dx, dy));
+      EXPECT_NEAR(t.dx, dx, 1e-6) << w << "x" << h << " " << dx << "," << dy;
+      EXPECT_NEAR(t.dy, dy, 1e-6) << w << "x" << h << " " << dx << "," << dy;
+      EXPECT_FALSE(t.ambiguous);
+    }
   }
 }
 
