@@ -215,7 +215,8 @@ TEST(PhaseCorrelation, PeersFailureCases) {
 // and columns of both signs, the half-plane sums, the Nyquist row and column
 // left out). Even and odd sizes.
 TEST(PhaseCorrelation, CircularShiftIsExactInOnePass) {
-  for (auto [w, h] : {std::pair{32L, 24L}, std::pair{25L, 30L}}) {
+  for (auto [width, height] : {std::pair{32L, 24L}, std::pair{25L, 30L}}) {
+    const long w = width, h = height;  // captured by the lambdas below
     const vcPelBuffer<double> noise = vftest::randomImage<double>(w, h, 1.0, 21);
     std::vector<std::complex<double>> g(static_cast<std::size_t>(w * h));
     for (long y = 0; y < h; ++y)
