@@ -13,10 +13,12 @@
 
 namespace vf_vision {
 
-double vf_SampleBicubic(const vcPelBuffer_const<double>& image, double x, double y, bool& inside) {
-  const long w = image.width();
-  const long h = image.height();
-  inside = x >= 0.0 && y >= 0.0 && x <= static_cast<double>(w - 1) && y <= static_cast<double>(h - 1);
+namespace {
+
+// Bicubic sample from raw rows (base, stride, w x h), indices clamped to
+// the image; the body of vf_SampleBicubic, for loops that read the image's
+// layout once.
+inline double vf_Bicubic(const double* base, long stride, long w, long h, double x, double y) {
   const double fx = std::floor(x);
   const double fy = std::floor(y);
   const double tx = x - fx;
@@ -37,8 +39,6 @@ double vf_SampleBicubic(const vcPelBuffer_const<double>& image, double x, double
   // coordinate so that the long conversion cannot overflow).
   const long x0 = static_cast<long>(std::clamp(fx, -4.0, static_cast<double>(w))) - 1;
   const long y0 = static_cast<long>(std::clamp(fy, -4.0, static_cast<double>(h))) - 1;
-  const double* base = image.pointToOffset();
-  const long stride = image.rep().rowStride();
   long xi[4];
   for (int i = 0; i < 4; ++i) xi[i] = std::clamp(x0 + i, 0L, w - 1);
   double s = 0.0;
@@ -49,6 +49,15 @@ double vf_SampleBicubic(const vcPelBuffer_const<double>& image, double x, double
     s += ky[j] * row;
   }
   return s;
+}
+
+}  // namespace
+
+double vf_SampleBicubic(const vcPelBuffer_const<double>& image, double x, double y, bool& inside) {
+  const long w = image.width();
+  const long h = image.height();
+  inside = x >= 0.0 && y >= 0.0 && x <= static_cast<double>(w - 1) && y <= static_cast<double>(h - 1);
+  return vf_Bicubic(image.pointToOffset(), image.rep().rowStride(), w, h, x, y);
 }
 
 }  // namespace vf_vision
@@ -76,6 +85,8 @@ vcPelBuffer<double> vf_Unwarp(const vcPelBuffer_const<double>& moving, const vc_
   vcPelBuffer<double> u(w, h);
   // t.apply with its rotation formed once.
   const double a = t.scale * std::cos(t.angle), b = t.scale * std::sin(t.angle);
+  const double* base = moving.pointToOffset();
+  const long stride = moving.rep().rowStride();
   for (long y = 0; y < h; ++y) {
     if (y % 64 == 0) vfThrowExceptionOnFailure(vsys_attention_check());
     double* out = u.pointToOffset() + y * u.rep().rowStride();
@@ -84,8 +95,7 @@ vcPelBuffer<double> vf_Unwarp(const vcPelBuffer_const<double>& moving, const vc_
       const double qx = static_cast<double>(x);
       const double px = cx + a * (qx - cx) - b * (qy - cy) + t.dx;
       const double py = cy + b * (qx - cx) + a * (qy - cy) + t.dy;
-      bool inside;
-      out[x] = vf_vision::vf_SampleBicubic(moving, px, py, inside);
+      out[x] = vf_vision::vf_Bicubic(base, stride, w, h, px, py);
     }
   }
   return u;
