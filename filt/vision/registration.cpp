@@ -498,11 +498,13 @@ bool vc_CoherentPeak::find(double ex, double ey, double limit, double& xOut, dou
       qre[b] = qim[b] = 0.0;
       if ((fw_ % 2 == 0 && x == fw_ / 2) || (x == 0 && o == 0)) continue;
       if (!(den > 0.0) || !(mag > 0.0)) continue;
-      const double g2 = std::min((sre * sre + sim * sim) / den, 0.99);
-      const double wgt = twice * g2 / (1.0 - g2);
-      qre[b] = cr * (wgt / mag);
-      qim[b] = ci * (wgt / mag);
-      total += wgt;
+      // gamma^2 = num / den (at most 1 by Cauchy-Schwarz), so gamma^2 / (1 -
+      // gamma^2) = num / (den - num): one division per bin.
+      const double num = sre * sre + sim * sim;
+      const double k = num >= 0.99 * den ? twice * 99.0 / mag : twice * num / ((den - num) * mag);
+      qre[b] = cr * k;
+      qim[b] = ci * k;
+      total += k * mag;
     }
   }
   if (!(total > 0.0) || !std::isfinite(total)) return false;
