@@ -476,6 +476,15 @@ bool vc_CoherentPeak::find(double ex, double ey, double limit, double& xOut, dou
   // outweigh the rest; the Nyquist row and column (whose phase of a
   // sub-pixel shift is not defined for real images) and the zero frequency
   // get no weight. Rows past the first count twice (their mirror rows).
+  // The coherence describes the neighbourhood, not the bin: a bin far weaker
+  // than the neighbourhood's coherent mean |sum c| / 49 holds mostly noise
+  // (a null of the content) or, in a sparse spectrum, only round-off next to
+  // a strong bin, and its phase must not count fully. Below a tenth of that
+  // mean its weight falls in proportion to its magnitude. Measured on the
+  // 42 photograph pairs: 0.018 px RMS against 0.021 without (a twentieth:
+  // 0.019, a fifth: 0.0175 but a worse worst case); 60 integer-frequency
+  // waves moved circularly by less than half a pixel: errors of 0.06 to 0.3
+  // px without, about 0.001 px with it.
   // q replaces the neighbourhood sums in reBox_ and imBox_, bin by bin.
   double* qre = reBox_.data();
   double* qim = imBox_.data();
@@ -501,7 +510,10 @@ bool vc_CoherentPeak::find(double ex, double ey, double limit, double& xOut, dou
       // gamma^2 = num / den (at most 1 by Cauchy-Schwarz), so gamma^2 / (1 -
       // gamma^2) = num / (den - num): one division per bin.
       const double num = sre * sre + sim * sim;
-      const double k = num >= 0.99 * den ? twice * 99.0 / mag : twice * num / ((den - num) * mag);
+      double k = num >= 0.99 * den ? twice * 99.0 / mag : twice * num / ((den - num) * mag);
+      // share = mag / (|sum c| / 49) below 0.1: k times share / 0.1.
+      const double coherent = std::sqrt(num);
+      if (490.0 * mag < coherent) k *= 490.0 * mag / coherent;
       qre[b] = cr * k;
       qim[b] = ci * k;
       total += k * mag;
