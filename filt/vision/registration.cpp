@@ -31,6 +31,14 @@ long vf_SignedIndex(long k, long n) {
   return k < (n + 1) / 2 ? k : k - n;
 }
 
+// The frequency of index k for the residual-shift ramp of the fine stage:
+// the signed index, but 0 for the Nyquist index of an even n, whose phase
+// of a sub-pixel shift is not defined for real images (so that the ramped
+// cross-power spectrum stays Hermitian, as the spectrum itself).
+long vf_RampIndex(long k, long n) {
+  return n % 2 == 0 && k == n / 2 ? 0 : vf_SignedIndex(k, n);
+}
+
 // Removes the mean and, for the window treatments, applies the window and
 // then removes the window-weighted mean again, so that neither the image's
 // mean nor the window's own shape reaches the spectrum.
@@ -85,37 +93,6 @@ void vf_SplitPair(const std::vector<vcComplexD>& z, long w, long h, std::vector<
   }
 }
 
-// Circular box sum over (2 radius + 1)^2 neighbours, separable: running
-// sums along the rows, then running sums of whole rows down the columns.
-void vf_BoxSum(std::vector<double>& a, long w, long h, long radius, std::vector<double>& tmp) {
-  tmp.resize(a.size());
-  auto wrap = [](long i, long n) { return i < 0 ? i + n : (i >= n ? i - n : i); };
-  for (long y = 0; y < h; ++y) {
-    const double* row = a.data() + y * w;
-    double* out = tmp.data() + y * w;
-    double s = 0.0;
-    for (long i = -radius; i <= radius; ++i) s += row[((i % w) + w) % w];
-    for (long x = 0; x < w; ++x) {
-      out[x] = s;
-      s += row[wrap(x + radius + 1, w)] - row[wrap(x - radius, w)];
-    }
-  }
-  std::vector<double> sum(static_cast<std::size_t>(w), 0.0);
-  for (long i = -radius; i <= radius; ++i) {
-    const double* row = tmp.data() + ((i % h) + h) % h * w;
-    for (long x = 0; x < w; ++x) sum[static_cast<std::size_t>(x)] += row[x];
-  }
-  for (long y = 0; y < h; ++y) {
-    double* out = a.data() + y * w;
-    const double* add = tmp.data() + wrap(y + radius + 1, h) * w;
-    const double* sub = tmp.data() + wrap(y - radius, h) * w;
-    for (long x = 0; x < w; ++x) {
-      out[x] = sum[static_cast<std::size_t>(x)];
-      sum[static_cast<std::size_t>(x)] += add[x] - sub[x];
-    }
-  }
-}
-
 // The coarse stage's result.
 struct vc_Coarse {
   bool valid = false;  // false: nothing to correlate (flat images)
@@ -151,7 +128,8 @@ double vf_OverlapCorrelation(const vcPelBuffer_const<double>& r, const vcPelBuff
   return (sab - sa * sb / n) / std::sqrt(va * vb);
 }
 
-vcPelBuffer<double> vf_BlockAverage(const vcPelBuffer_const<double>& image, long f) {
+template <class T>
+vcPelBuffer<double> vf_BlockAverage(const vcPelBuffer_const<T>& image, long f) {
   const long w = image.width() / f;
   const long h = image.height() / f;
   vcPelBuffer<double> out(w, h);
@@ -160,9 +138,9 @@ vcPelBuffer<double> vf_BlockAverage(const vcPelBuffer_const<double>& image, long
   for (long y = 0; y < h; ++y) {
     std::fill(acc.begin(), acc.end(), 0.0);
     for (long j = 0; j < f; ++j) {
-      const double* row = image.pointToOffset() + (y * f + j) * image.rep().rowStride();
+      const T* row = image.pointToOffset() + (y * f + j) * image.rep().rowStride();
       for (long x = 0; x < w; ++x)
-        for (long i = 0; i < f; ++i) acc[static_cast<std::size_t>(x)] += row[x * f + i];
+        for (long i = 0; i < f; ++i) acc[static_cast<std::size_t>(x)] += static_cast<double>(row[x * f + i]);
     }
     double* dst = out.pointToOffset() + y * out.rep().rowStride();
     for (long x = 0; x < w; ++x) dst[x] = acc[static_cast<std::size_t>(x)] * k;
@@ -170,7 +148,8 @@ vcPelBuffer<double> vf_BlockAverage(const vcPelBuffer_const<double>& image, long
   return out;
 }
 
-vc_Coarse vf_CoarseStage(const vcPelBuffer_const<double>& reference, const vcPelBuffer_const<double>& moving, long f,
+template <class T>
+vc_Coarse vf_CoarseStage(const vcPelBuffer_const<T>& reference, const vcPelBuffer_const<T>& moving, long f,
                          const vcPhaseCorrelationOptions& options, vcPelBuffer<double>* surface) {
   // The plain (block-averaged) images stay for the large-shift check; the
   // prepared ones are deep copies (image handles share their pixels).
@@ -236,24 +215,23 @@ vc_Coarse vf_CoarseStage(const vcPelBuffer_const<double>& reference, const vcPel
   if (!(rmax > 0.0 && mmax > 0.0) || !std::isfinite(rmax) || !std::isfinite(mmax)) return out;
   constexpr double kFloor = 1e-5;
   const double rfloor = kFloor * rmax, mfloor = kFloor * mmax;
-  std::vector<double> qre(rs.size()), qim(rs.size());
-  double weightSum = 0.0;
-  for (std::size_t i = 0; i < rs.size(); ++i) {
-    // p^-0.75 = 1 / (sqrt(p) sqrt(sqrt(p)))
-    const double root = std::sqrt(std::max(ra[i], rfloor) * std::max(ma[i], mfloor));
-    const double k = 1.0 / (root * std::sqrt(root));
-    qre[i] = (rs[i].real() * ms[i].real() + rs[i].imag() * ms[i].imag()) * k;  // conj(R) M
-    qim[i] = (rs[i].real() * ms[i].imag() - rs[i].imag() * ms[i].real()) * k;
-    weightSum += ra[i] * ma[i] * k;
-  }
-  qre[0] = qim[0] = 0.0;  // the means are gone; the zero frequency holds only round-off
   vcPelBuffer<double> qr(pw, ph), qi(pw, ph);
+  double weightSum = 0.0;
   for (long y = 0; y < ph; ++y) {
-    double* a = qr.pointToOffset() + y * qr.rep().rowStride();
-    double* b = qi.pointToOffset() + y * qi.rep().rowStride();
-    for (long x = 0; x < pw; ++x)
-      a[x] = qre[static_cast<std::size_t>(y * pw + x)], b[x] = qim[static_cast<std::size_t>(y * pw + x)];
+    double* qa = qr.pointToOffset() + y * qr.rep().rowStride();
+    double* qb = qi.pointToOffset() + y * qi.rep().rowStride();
+    for (long x = 0; x < pw; ++x) {
+      const std::size_t i = static_cast<std::size_t>(y * pw + x);
+      // p^-0.75 = 1 / (sqrt(p) sqrt(sqrt(p)))
+      const double root = std::sqrt(std::max(ra[i], rfloor) * std::max(ma[i], mfloor));
+      const double k = 1.0 / (root * std::sqrt(root));
+      qa[x] = (rs[i].real() * ms[i].real() + rs[i].imag() * ms[i].imag()) * k;  // conj(R) M
+      qb[x] = (rs[i].real() * ms[i].imag() - rs[i].imag() * ms[i].real()) * k;
+      weightSum += ra[i] * ma[i] * k;
+    }
   }
+  // The means are gone; the zero frequency holds only round-off.
+  qr.pointToOffset()[0] = qi.pointToOffset()[0] = 0.0;
   const vcFrequencyBuffer cross(qr, qi);
   vcPelBuffer<double> cre, cim;
   vfInverseFFT(cross, cre, cim);  // times 1 / (pw ph)
@@ -267,12 +245,14 @@ vc_Coarse vf_CoarseStage(const vcPelBuffer_const<double>& reference, const vcPel
     for (long y = 0; y < ph; ++y)
       for (long x = 0; x < pw; ++x) surface->set((x + pw / 2) % pw, (y + ph / 2) % ph, at(x, y) * norm);
   }
-  // Candidates: the four highest local maxima of the surface. Each is
-  // followed uphill on the normalised correlation of the images over their
-  // overlap (the shift's own measure of fit), which also settles the shift
-  // modulo the size when large shifts are allowed; the best fit wins. The
-  // surface alone can be fooled: the leakage of the edges peaks at zero
-  // shift on smooth images, and it knows shifts only modulo the size.
+  // Candidates: the four highest local maxima of the surface, each with its
+  // aliases one period away along either axis (the surface knows shifts only
+  // modulo its size). Each is followed uphill on the normalised correlation
+  // of the images over their overlap (the shift's own measure of fit); the
+  // best fit wins. The surface alone can be fooled: the leakage of the edges
+  // peaks at zero shift on smooth images. The aliases are weighed in every
+  // mode: without largeShifts a winner past half the size is reported as its
+  // alias within half the size and flagged (vf_Correlate).
   struct Peak {
     long x, y;
     double v;
@@ -307,12 +287,8 @@ vc_Coarse vf_CoarseStage(const vcPelBuffer_const<double>& reference, const vcPel
   for (const Peak& p : peaks) {
     if (p.v < 0.25 * peaks.front().v) break;  // far below the highest: not a contender
     const long sx0 = vf_SignedIndex(p.x, pw), sy0 = vf_SignedIndex(p.y, ph);
-    std::vector<std::pair<long, long>> starts{{sx0, sy0}};
-    if (options.largeShifts) {
-      starts.push_back({sx0 < 0 ? sx0 + pw : sx0 - pw, sy0});
-      starts.push_back({sx0, sy0 < 0 ? sy0 + ph : sy0 - ph});
-      starts.push_back({sx0 < 0 ? sx0 + pw : sx0 - pw, sy0 < 0 ? sy0 + ph : sy0 - ph});
-    }
+    const long ax = sx0 < 0 ? sx0 + pw : sx0 - pw, ay = sy0 < 0 ? sy0 + ph : sy0 - ph;
+    const std::pair<long, long> starts[] = {{sx0, sy0}, {ax, sy0}, {sx0, ay}, {ax, ay}};
     for (auto [sx, sy] : starts) {
       if (std::abs(sx) >= cw || std::abs(sy) >= ch) continue;
       double fit = ncc(sx, sy);
@@ -356,7 +332,7 @@ vc_Coarse vf_CoarseStage(const vcPelBuffer_const<double>& reference, const vcPel
   const double chosen = std::max(bestPeak, at(bx, by));
   out.valid = true;
   out.confidence = chosen > 0.0 ? std::clamp(1.0 - second / chosen, 0.0, 1.0) : 0.0;
-  out.ambiguous = options.largeShifts && bestFit - nextFit < 1e-3;
+  out.ambiguous = bestFit - nextFit < 1e-3;  // two shifts fit alike
   // Parabola through the fit at the chosen shift and its neighbours: the start
   // of the fine stage.
   auto vertex = [](double l, double m, double r) {
@@ -371,97 +347,229 @@ vc_Coarse vf_CoarseStage(const vcPelBuffer_const<double>& reference, const vcPel
 }
 
 // The maximum near the start e = (ex, ey) of the continuous correlation
-// surface of the coherence-weighted cross-power spectrum of r and m (fw x
-// fh, natural order), relative to e: the answer is e + (x, y). False when no
-// frequency is coherent or Newton's method does not settle within `limit`.
-bool vf_WeightedPeak(const std::vector<vcComplexD>& rs, const std::vector<vcComplexD>& ms, long fw, long fh, double ex,
-                     double ey, double limit, double& xOut, double& yOut) {
-  const std::size_t n = rs.size();
-  // Cross-power spectrum with the residual shift of the start (e) taken out,
-  // so that the phase hardly turns over a 7 x 7 neighbourhood and the
-  // neighbourhood averages measure the coherence.
-  std::vector<double> are(n), aim(n), pr(n), pm(n), tmp;
-  std::vector<vcComplexD> q(n);
-  // The ramp exp(2 pi i (kx ex / fw + ky ey / fh)) separates into a row and
-  // a column factor.
-  std::vector<vcComplexD> rampX(static_cast<std::size_t>(fw));
-  for (long x = 0; x < fw; ++x)
-    rampX[static_cast<std::size_t>(x)] =
-        std::polar(1.0, kTau * static_cast<double>(vf_SignedIndex(x, fw)) * ex / static_cast<double>(fw));
-  for (long y = 0; y < fh; ++y) {
-    const vcComplexD ry =
-        std::polar(1.0, kTau * static_cast<double>(vf_SignedIndex(y, fh)) * ey / static_cast<double>(fh));
-    for (long x = 0; x < fw; ++x) {
-      const std::size_t i = static_cast<std::size_t>(y * fw + x);
-      const vcComplexD cr(rs[i].real() * ms[i].real() + rs[i].imag() * ms[i].imag(),
-                          rs[i].real() * ms[i].imag() - rs[i].imag() * ms[i].real());  // conj(R) M
-      const vcComplexD rx = rampX[static_cast<std::size_t>(x)];
-      const vcComplexD e(rx.real() * ry.real() - rx.imag() * ry.imag(), rx.real() * ry.imag() + rx.imag() * ry.real());
-      const vcComplexD c(cr.real() * e.real() - cr.imag() * e.imag(), cr.real() * e.imag() + cr.imag() * e.real());
-      q[i] = c;
-      are[i] = c.real();
-      aim[i] = c.imag();
-      pr[i] = std::norm(rs[i]);
-      pm[i] = std::norm(ms[i]);
+// surface of the coherence-weighted cross-power spectrum of a reference and
+// a moving crop (fw x fh), relative to e: the answer is e + (x, y).
+//
+// Both crops are real, so their cross-power spectrum is Hermitian, q(-k) =
+// conj q(k), and so are the coherence weights: all the sums below run over
+// the half plane of rows ky = 0 .. fh/2, every row but the first counted
+// twice (the Nyquist row of an even fh gets no weight), which gives the
+// whole plane's sums at half the work. The 7 x 7 neighbourhood sums of those
+// rows need 3 rows more on either side, so the per-bin products are formed
+// on the band of rows -3 .. fh/2 + 3 (modulo fh). The reference's band and
+// its neighbourhood power are kept from one moving crop to the next (the
+// passes of the fine stage move only the moving crop's window).
+class vc_CoherentPeak {
+ public:
+  vc_CoherentPeak(long fw, long fh) : fw_(fw), fh_(fh), rows_(fh / 2 + 1), band_(fh / 2 + 1 + 2 * kRadius) {
+    const std::size_t b = static_cast<std::size_t>(band_ * fw_);
+    rs_.resize(b);
+    ms_.resize(b);
+  }
+
+  // The spectrum row of band row j (j = 0 .. band_ - 1).
+  long spectrumRow(long j) const { return ((j - kRadius) % fh_ + fh_) % fh_; }
+  long bandRows() const { return band_; }
+  // The band rows of the two spectra (band_ x fw, row j holds spectrum row
+  // spectrumRow(j)), filled by the caller.
+  vcComplexD* referenceBand() { return rs_.data(); }
+  vcComplexD* movingBand() { return ms_.data(); }
+
+  // Call once the reference band is filled.
+  void referenceDone() {
+    cre_.resize(rs_.size());  // scratch here
+    for (std::size_t i = 0; i < rs_.size(); ++i) cre_[i] = std::norm(rs_[i]);
+    prBox_.resize(static_cast<std::size_t>(rows_ * fw_));
+    boxSum(cre_.data(), prBox_.data());
+  }
+
+  // False when no frequency is coherent or Newton's method does not settle
+  // within `limit`.
+  bool find(double ex, double ey, double limit, double& xOut, double& yOut);
+
+ private:
+  static constexpr long kRadius = 3;
+  // Sums over (2 kRadius + 1)^2 neighbours, circular along the rows: from
+  // band_ rows of `in` to rows_ rows of `out` (which may be `in`). Running
+  // sums along the rows, then running sums of whole rows down the columns.
+  void boxSum(const double* in, double* out);
+
+  long fw_, fh_, rows_, band_;
+  std::vector<vcComplexD> rs_, ms_;
+  std::vector<double> prBox_, cre_, cim_, pm_, tmp_, reBox_, imBox_;
+  // After find's weighting, reBox_ and imBox_ hold the weighted spectrum q.
+};
+
+void vc_CoherentPeak::boxSum(const double* in, double* out) {
+  const long w = fw_;
+  const long r = kRadius;
+  tmp_.resize(static_cast<std::size_t>(band_ * w));
+  auto wrap = [w](long i) { return i < 0 ? i + w : (i >= w ? i - w : i); };
+  for (long j = 0; j < band_; ++j) {
+    const double* row = in + j * w;
+    double* o = tmp_.data() + j * w;
+    double s = 0.0;
+    for (long i = -r; i <= r; ++i) s += row[((i % w) + w) % w];
+    for (long x = 0; x < w; ++x) {
+      o[x] = s;
+      s += row[wrap(x + r + 1)] - row[wrap(x - r)];
     }
   }
-  constexpr long kRadius = 3;
-  vf_BoxSum(are, fw, fh, kRadius, tmp);
-  vf_BoxSum(aim, fw, fh, kRadius, tmp);
-  vf_BoxSum(pr, fw, fh, kRadius, tmp);
-  vf_BoxSum(pm, fw, fh, kRadius, tmp);
+  // `in` is read: `out` may overwrite it from here on.
+  double* sum = out;  // row 0 of the output starts as the sum of band rows 0 .. 2r
+  for (long x = 0; x < w; ++x) sum[x] = 0.0;
+  for (long j = 0; j <= 2 * r; ++j) {
+    const double* row = tmp_.data() + j * w;
+    for (long x = 0; x < w; ++x) sum[x] += row[x];
+  }
+  for (long o = 1; o < rows_; ++o) {
+    const double* prev = out + (o - 1) * w;
+    const double* add = tmp_.data() + (o + 2 * r) * w;
+    const double* sub = tmp_.data() + (o - 1) * w;
+    double* cur = out + o * w;
+    for (long x = 0; x < w; ++x) cur[x] = prev[x] + add[x] - sub[x];
+  }
+}
+
+bool vc_CoherentPeak::find(double ex, double ey, double limit, double& xOut, double& yOut) {
+  const long w = fw_;
+  const std::size_t nb = static_cast<std::size_t>(band_ * w);
+  cre_.resize(nb);
+  cim_.resize(nb);
+  pm_.resize(nb);
+  // Cross-power spectrum with the residual shift of the start (e) taken
+  // out, so that the phase hardly turns over a 7 x 7 neighbourhood and the
+  // neighbourhood sums measure the coherence. The ramp exp(2 pi i (kx ex /
+  // fw + ky ey / fh)) separates into a row and a column factor.
+  std::vector<vcComplexD> rampX(static_cast<std::size_t>(w));
+  for (long x = 0; x < w; ++x)
+    rampX[static_cast<std::size_t>(x)] =
+        std::polar(1.0, kTau * static_cast<double>(vf_RampIndex(x, w)) * ex / static_cast<double>(w));
+  for (long j = 0; j < band_; ++j) {
+    const vcComplexD ry =
+        std::polar(1.0, kTau * static_cast<double>(vf_RampIndex(spectrumRow(j), fh_)) * ey / static_cast<double>(fh_));
+    const vcComplexD* rr = rs_.data() + j * w;
+    const vcComplexD* mr = ms_.data() + j * w;
+    double* cr = cre_.data() + j * w;
+    double* ci = cim_.data() + j * w;
+    double* pm = pm_.data() + j * w;
+    for (long x = 0; x < w; ++x) {
+      const double ar = rr[x].real(), ai = rr[x].imag(), br = mr[x].real(), bi = mr[x].imag();
+      const double pr = ar * br + ai * bi;  // conj(R) M
+      const double pi = ar * bi - ai * br;
+      const vcComplexD rx = rampX[static_cast<std::size_t>(x)];
+      const double er = rx.real() * ry.real() - rx.imag() * ry.imag();
+      const double ei = rx.real() * ry.imag() + rx.imag() * ry.real();
+      cr[x] = pr * er - pi * ei;
+      ci[x] = pr * ei + pi * er;
+      pm[x] = br * br + bi * bi;
+    }
+  }
+  const std::size_t nq = static_cast<std::size_t>(rows_ * w);
+  reBox_.resize(nq);
+  imBox_.resize(nq);
+  boxSum(cre_.data(), reBox_.data());
+  boxSum(cim_.data(), imBox_.data());
+  boxSum(pm_.data(), pm_.data());  // in place: rows_ rows of neighbourhood power
   // Coherence weights gamma^2 / (1 - gamma^2) on the unit phasors, gamma^2
   // capped at 0.99 (weight 99) so that a few perfectly coherent bins do not
   // outweigh the rest; the Nyquist row and column (whose phase of a
   // sub-pixel shift is not defined for real images) and the zero frequency
-  // get no weight.
+  // get no weight. Rows past the first count twice (their mirror rows).
+  // The coherence describes the neighbourhood, not the bin: a bin far weaker
+  // than the neighbourhood's coherent mean |sum c| / 49 holds mostly noise
+  // (a null of the content) or, in a sparse spectrum, only round-off next to
+  // a strong bin, and its phase must not count fully. Below a tenth of that
+  // mean its weight falls in proportion to its magnitude. Measured on the
+  // 42 photograph pairs: 0.018 px RMS against 0.021 without (a twentieth:
+  // 0.019, a fifth: 0.0175 but a worse worst case); 60 integer-frequency
+  // waves moved circularly by less than half a pixel: errors of 0.06 to 0.3
+  // px without, about 0.001 px with it.
+  // q replaces the neighbourhood sums in reBox_ and imBox_, bin by bin.
+  double* qre = reBox_.data();
+  double* qim = imBox_.data();
   double total = 0.0;
-  for (long y = 0; y < fh; ++y)
-    for (long x = 0; x < fw; ++x) {
-      const std::size_t i = static_cast<std::size_t>(y * fw + x);
-      const bool nyquist = (fw % 2 == 0 && x == fw / 2) || (fh % 2 == 0 && y == fh / 2);
-      const double den = pr[i] * pm[i];
-      const double mag = std::sqrt(std::norm(q[i]));
-      if (nyquist || (x == 0 && y == 0) || !(den > 0.0) || !(mag > 0.0)) {
-        q[i] = 0.0;
-        continue;
-      }
-      const double g2 = std::min((are[i] * are[i] + aim[i] * aim[i]) / den, 0.99);
-      const double wgt = g2 / (1.0 - g2);
-      q[i] *= wgt / mag;
-      total += wgt;
+  for (long o = 0; o < rows_; ++o) {
+    const std::size_t c0 = static_cast<std::size_t>((o + kRadius) * w);
+    const std::size_t b0 = static_cast<std::size_t>(o * w);
+    if (fh_ % 2 == 0 && o == fh_ / 2) {
+      std::fill(qre + b0, qre + b0 + w, 0.0);
+      std::fill(qim + b0, qim + b0 + w, 0.0);
+      continue;
     }
+    const double twice = o == 0 ? 1.0 : 2.0;
+    for (long x = 0; x < w; ++x) {
+      const std::size_t b = b0 + static_cast<std::size_t>(x);
+      const double den = prBox_[b] * pm_[b];
+      const double cr = cre_[c0 + static_cast<std::size_t>(x)], ci = cim_[c0 + static_cast<std::size_t>(x)];
+      const double mag = std::sqrt(cr * cr + ci * ci);
+      const double sre = qre[b], sim = qim[b];
+      qre[b] = qim[b] = 0.0;
+      if ((fw_ % 2 == 0 && x == fw_ / 2) || (x == 0 && o == 0)) continue;
+      if (!(den > 0.0) || !(mag > 0.0)) continue;
+      // gamma^2 = num / den (at most 1 by Cauchy-Schwarz), so gamma^2 / (1 -
+      // gamma^2) = num / (den - num): one division per bin.
+      const double num = sre * sre + sim * sim;
+      double k = num >= 0.99 * den ? twice * 99.0 / mag : twice * num / ((den - num) * mag);
+      // share = mag / (|sum c| / 49) below 0.1: k times share / 0.1.
+      const double coherent = std::sqrt(num);
+      if (490.0 * mag < coherent) k *= 490.0 * mag / coherent;
+      qre[b] = cr * k;
+      qim[b] = ci * k;
+      total += k * mag;
+    }
+  }
   if (!(total > 0.0) || !std::isfinite(total)) return false;
 
   // Newton's method on C(x, y) = Re sum_k q(k) exp(2 pi i (kx x / fw + ky y /
   // fh)), with row sums A_j(ky) = sum_kx kx^j q exp(2 pi i kx x / fw), so
   // that value, gradient and Hessian cost three complex products per bin.
-  const double a = kTau / static_cast<double>(fw);
-  const double b = kTau / static_cast<double>(fh);
+  const double a = kTau / static_cast<double>(w);
+  const double b = kTau / static_cast<double>(fh_);
+  std::vector<double> kx(static_cast<std::size_t>(w)), er(static_cast<std::size_t>(w)), ei(static_cast<std::size_t>(w));
+  for (long k = 0; k < w; ++k) kx[static_cast<std::size_t>(k)] = static_cast<double>(vf_SignedIndex(k, w));
+  const long rows = fh_ % 2 == 0 ? rows_ - 1 : rows_;  // the Nyquist row holds no weight
   double x = 0.0, y = 0.0;
-  std::vector<vcComplexD> ex_(static_cast<std::size_t>(fw));
   bool converged = false;
   for (int iter = 0; iter < 30 && !converged; ++iter) {
     vfThrowExceptionOnFailure(vsys_attention_check());
-    for (long k = 0; k < fw; ++k) ex_[static_cast<std::size_t>(k)] = std::polar(1.0, a * vf_SignedIndex(k, fw) * x);
+    for (long k = 0; k < w; ++k) {
+      const vcComplexD e = std::polar(1.0, a * kx[static_cast<std::size_t>(k)] * x);
+      er[static_cast<std::size_t>(k)] = e.real();
+      ei[static_cast<std::size_t>(k)] = e.imag();
+    }
     double gxv = 0, gyv = 0, hxx = 0, hyy = 0, hxy = 0;
-    for (long row = 0; row < fh; ++row) {
-      const vcComplexD* qr = q.data() + row * fw;
-      double a0r = 0, a0i = 0, a1r = 0, a1i = 0, a2r = 0, a2i = 0;
-      for (long k = 0; k < fw; ++k) {
-        const vcComplexD e = ex_[static_cast<std::size_t>(k)];
-        const double vr = qr[k].real() * e.real() - qr[k].imag() * e.imag();
-        const double vi = qr[k].real() * e.imag() + qr[k].imag() * e.real();
-        const double kx = static_cast<double>(vf_SignedIndex(k, fw));
-        a0r += vr, a0i += vi;
-        a1r += kx * vr, a1i += kx * vi;
-        a2r += kx * kx * vr, a2i += kx * kx * vi;
+    for (long row = 0; row < rows; ++row) {
+      const double* qr = qre + row * w;
+      const double* qi = qim + row * w;
+      // Two interleaved partial sums per accumulator (even and odd k), added
+      // at the end of the row: independent chains the compiler can pair.
+      double s[2][6] = {};
+      long k = 0;
+      for (; k + 1 < w; k += 2)
+        for (int l = 0; l < 2; ++l) {
+          const std::size_t i = static_cast<std::size_t>(k + l);
+          const double vr = qr[i] * er[i] - qi[i] * ei[i];
+          const double vi = qr[i] * ei[i] + qi[i] * er[i];
+          const double kk = kx[i];
+          s[l][0] += vr, s[l][1] += vi;
+          s[l][2] += kk * vr, s[l][3] += kk * vi;
+          s[l][4] += kk * kk * vr, s[l][5] += kk * kk * vi;
+        }
+      for (; k < w; ++k) {
+        const std::size_t i = static_cast<std::size_t>(k);
+        const double vr = qr[i] * er[i] - qi[i] * ei[i];
+        const double vi = qr[i] * ei[i] + qi[i] * er[i];
+        const double kk = kx[i];
+        s[0][0] += vr, s[0][1] += vi;
+        s[0][2] += kk * vr, s[0][3] += kk * vi;
+        s[0][4] += kk * kk * vr, s[0][5] += kk * kk * vi;
       }
-      const double ky = static_cast<double>(vf_SignedIndex(row, fh));
+      const double ky = static_cast<double>(row);
       const vcComplexD ey_ = std::polar(1.0, b * ky * y);
-      const vcComplexD A0 = ey_ * vcComplexD(a0r, a0i);
-      const vcComplexD A1 = ey_ * vcComplexD(a1r, a1i);
-      const vcComplexD A2 = ey_ * vcComplexD(a2r, a2i);
+      const vcComplexD A0 = ey_ * vcComplexD(s[0][0] + s[1][0], s[0][1] + s[1][1]);
+      const vcComplexD A1 = ey_ * vcComplexD(s[0][2] + s[1][2], s[0][3] + s[1][3]);
+      const vcComplexD A2 = ey_ * vcComplexD(s[0][4] + s[1][4], s[0][5] + s[1][5]);
       // d/dx brings i a kx, d/dy brings i b ky: Re(i z) = -Im z.
       gxv += -a * A1.imag();
       gyv += -b * ky * A0.imag();
@@ -513,12 +621,17 @@ double vf_Taper(double t, long n, double margin, double len) {
 // outside the overlap then pull on the answer, which a fixed window (pulls
 // toward whole pixels) or the periodic-plus-smooth decomposition (leaves the
 // cut's kinks) do not avoid on clean, smooth images. Each pass moves the
-// window to the last answer; the passes stop when the answer moves by less
-// than 1e-3 px, at most three passes (the window's residual pull is a small
-// fraction of how far it is off, so two passes usually settle it). Returns false when it cannot improve
-// on the coarse estimate (tiny overlap, no coherent frequencies, Newton's
-// method not settling near the start).
-bool vf_FineStage(const vcPelBuffer_const<double>& reference, const vcPelBuffer_const<double>& moving,
+// window to the last answer. The window's residual pull is a small fraction
+// of how far it is off (measured on photographs: a window 0.16 px off moves
+// the answer by 0.002 px, one 0.002 px off by 3e-5 px, about 1.5 %), so the
+// passes stop once a pass moves the answer by less than 5e-3 px (the pull
+// left is then about 1e-4 px), at most three passes; two is the rule. The
+// first pass transforms both crops at once (as one complex image), the
+// later ones only the re-windowed moving crop, as a real image. Returns
+// false when it cannot improve on the coarse estimate (tiny overlap, no
+// coherent frequencies, Newton's method not settling near the start).
+template <class T>
+bool vf_FineStage(const vcPelBuffer_const<T>& reference, const vcPelBuffer_const<T>& moving,
                   const vcPhaseCorrelationOptions& options, long f, double gx, double gy, double& dx, double& dy) {
   const long w = reference.width();
   const long h = reference.height();
@@ -532,35 +645,53 @@ bool vf_FineStage(const vcPelBuffer_const<double>& reference, const vcPelBuffer_
   const long fh = vf_vision::vf_FastLengthBelow(std::min(ye - ys, options.fineSide));
   xs += (xe - xs - fw) / 2;
   ys += (ye - ys - fh) / 2;
-  vcPelBuffer<double> r(fw, fh), m(fw, fh);
-  for (long y = 0; y < fh; ++y) {
-    const double* a = reference.pointToOffset() + (ys + y) * reference.rep().rowStride() + xs;
-    const double* b = moving.pointToOffset() + (ys + iy + y) * moving.rep().rowStride() + xs + ix;
-    double* ra = r.pointToOffset() + y * r.rep().rowStride();
-    double* mb = m.pointToOffset() + y * m.rep().rowStride();
-    for (long x = 0; x < fw; ++x) ra[x] = a[x], mb[x] = b[x];
-  }
   const std::size_t n = static_cast<std::size_t>(fw * fh);
+  std::vector<double> r(n), m(n);  // the crops, row-major fw x fh
+  for (long y = 0; y < fh; ++y) {
+    const T* a = reference.pointToOffset() + (ys + y) * reference.rep().rowStride() + xs;
+    const T* b = moving.pointToOffset() + (ys + iy + y) * moving.rep().rowStride() + xs + ix;
+    double* ra = r.data() + y * fw;
+    double* mb = m.data() + y * fw;
+    for (long x = 0; x < fw; ++x) ra[x] = static_cast<double>(a[x]), mb[x] = static_cast<double>(b[x]);
+  }
   const double limit = static_cast<double>(f) + 2.0;
   double ex = gx - static_cast<double>(ix);
   double ey = gy - static_cast<double>(iy);
-  std::vector<vcComplexD> z(n), rs, ms;
+  std::vector<vcComplexD> z(n);
+  vc_CoherentPeak peak(fw, fh);
+  // The band rows of the peak finder from a full spectrum.
+  auto band = [&](const std::vector<vcComplexD>& spectrum, vcComplexD* out) {
+    for (long j = 0; j < peak.bandRows(); ++j) {
+      const vcComplexD* row = spectrum.data() + peak.spectrumRow(j) * fw;
+      std::copy(row, row + fw, out + j * fw);
+    }
+  };
 
   if (!options.followingWindow) {
     // One pass with the image-wide edge treatment of the options.
-    vf_PrepareEdges(r, options, options.edges);
-    vf_PrepareEdges(m, options, options.edges);
+    vcPelBuffer<double> rb(fw, fh), mb(fw, fh);
     for (long y = 0; y < fh; ++y)
-      for (long x = 0; x < fw; ++x) z[static_cast<std::size_t>(y * fw + x)] = vcComplexD(r.get(x, y), m.get(x, y));
+      for (long x = 0; x < fw; ++x) {
+        rb.set(x, y, r[static_cast<std::size_t>(y * fw + x)]);
+        mb.set(x, y, m[static_cast<std::size_t>(y * fw + x)]);
+      }
+    vf_PrepareEdges(rb, options, options.edges);
+    vf_PrepareEdges(mb, options, options.edges);
+    for (long y = 0; y < fh; ++y)
+      for (long x = 0; x < fw; ++x) z[static_cast<std::size_t>(y * fw + x)] = vcComplexD(rb.get(x, y), mb.get(x, y));
     vf_vision::vf_Dft2D(z, fw, fh, false);
+    std::vector<vcComplexD> rs, ms;
     vf_SplitPair(z, fw, fh, rs, ms);
     if (options.edges == vcEdgeTreatment::periodicSmooth) {
-      const std::vector<vcComplexD> sr = vfSmoothComponentSpectrum(r);
-      const std::vector<vcComplexD> sm = vfSmoothComponentSpectrum(m);
+      const std::vector<vcComplexD> sr = vfSmoothComponentSpectrum(rb);
+      const std::vector<vcComplexD> sm = vfSmoothComponentSpectrum(mb);
       for (std::size_t i = 0; i < n; ++i) rs[i] -= sr[i], ms[i] -= sm[i];
     }
+    band(rs, peak.referenceBand());
+    band(ms, peak.movingBand());
+    peak.referenceDone();
     double x = 0.0, y = 0.0;
-    if (!vf_WeightedPeak(rs, ms, fw, fh, ex, ey, limit, x, y)) return false;
+    if (!peak.find(ex, ey, limit, x, y)) return false;
     dx = static_cast<double>(ix) + ex + x;
     dy = static_cast<double>(iy) + ey + y;
     return true;
@@ -579,12 +710,15 @@ bool vf_FineStage(const vcPelBuffer_const<double>& reference, const vcPelBuffer_
   // One level for both crops (the reference's window-weighted mean): the
   // relation w(x - e) (m(x) - mu) = (w (r - mu))(x - e) needs the same mu.
   double su = 0.0, sw = 0.0;
-  for (long y = 0; y < fh; ++y)
+  for (long y = 0; y < fh; ++y) {
+    const double* ra = r.data() + y * fw;
+    const double wyv = wy[static_cast<std::size_t>(y)];
     for (long x = 0; x < fw; ++x) {
-      const double wv = wx[static_cast<std::size_t>(x)] * wy[static_cast<std::size_t>(y)];
-      su += wv * r.get(x, y);
+      const double wv = wx[static_cast<std::size_t>(x)] * wyv;
+      su += wv * ra[x];
       sw += wv;
     }
+  }
   const double mu = sw > 0.0 ? su / sw : 0.0;
   std::vector<double> mx(static_cast<std::size_t>(fw)), my(static_cast<std::size_t>(fh));
   for (int pass = 0; pass < 3; ++pass) {
@@ -594,30 +728,51 @@ bool vf_FineStage(const vcPelBuffer_const<double>& reference, const vcPelBuffer_
       mx[static_cast<std::size_t>(x)] = vf_Taper(static_cast<double>(x) - wxShift, fw, margin, lx);
     for (long y = 0; y < fh; ++y)
       my[static_cast<std::size_t>(y)] = vf_Taper(static_cast<double>(y) - wyShift, fh, margin, ly);
-    for (long y = 0; y < fh; ++y) {
-      const double* ra = r.pointToOffset() + y * r.rep().rowStride();
-      const double* mb = m.pointToOffset() + y * m.rep().rowStride();
-      const double wyv = wy[static_cast<std::size_t>(y)], myv = my[static_cast<std::size_t>(y)];
-      vcComplexD* zr = z.data() + y * fw;
-      for (long x = 0; x < fw; ++x) {
-        const double mv = (mb[x] - mu) * mx[static_cast<std::size_t>(x)] * myv;
-        const double rv = pass == 0 ? (ra[x] - mu) * wx[static_cast<std::size_t>(x)] * wyv : 0.0;
-        zr[x] = vcComplexD(rv, mv);
-      }
-    }
-    vf_vision::vf_Dft2D(z, fw, fh, false);
     if (pass == 0) {
-      vf_SplitPair(z, fw, fh, rs, ms);
+      for (long y = 0; y < fh; ++y) {
+        const double* ra = r.data() + y * fw;
+        const double* mb = m.data() + y * fw;
+        const double wyv = wy[static_cast<std::size_t>(y)], myv = my[static_cast<std::size_t>(y)];
+        vcComplexD* zr = z.data() + y * fw;
+        for (long x = 0; x < fw; ++x)
+          zr[x] = vcComplexD((ra[x] - mu) * wx[static_cast<std::size_t>(x)] * wyv,
+                             (mb[x] - mu) * mx[static_cast<std::size_t>(x)] * myv);
+      }
+      vf_vision::vf_Dft2D(z, fw, fh, false);
+      // Split Z = R + i M on the band rows: R(k) = (Z(k) + conj Z(-k)) / 2,
+      // M(k) = (Z(k) - conj Z(-k)) / 2i.
+      for (long j = 0; j < peak.bandRows(); ++j) {
+        const long ky = peak.spectrumRow(j);
+        const vcComplexD* za = z.data() + ky * fw;
+        const vcComplexD* zb = z.data() + ((fh - ky) % fh) * fw;
+        vcComplexD* ro = peak.referenceBand() + j * fw;
+        vcComplexD* mo = peak.movingBand() + j * fw;
+        for (long x = 0; x < fw; ++x) {
+          const vcComplexD a = za[x];
+          const vcComplexD b = std::conj(zb[(fw - x) % fw]);
+          ro[x] = 0.5 * (a + b);
+          const vcComplexD d = a - b;
+          mo[x] = vcComplexD(0.5 * d.imag(), -0.5 * d.real());
+        }
+      }
+      peak.referenceDone();
     } else {
-      // z = i * spectrum of the moving crop
-      for (std::size_t i = 0; i < n; ++i) ms[i] = vcComplexD(z[i].imag(), -z[i].real());
+      std::vector<double>& mw = r;  // the reference crop is not needed any more
+      for (long y = 0; y < fh; ++y) {
+        const double* mb = m.data() + y * fw;
+        const double myv = my[static_cast<std::size_t>(y)];
+        double* out = mw.data() + y * fw;
+        for (long x = 0; x < fw; ++x) out[x] = (mb[x] - mu) * mx[static_cast<std::size_t>(x)] * myv;
+      }
+      vf_vision::vf_RealDft2D(mw.data(), fw, fh, z);
+      band(z, peak.movingBand());
     }
     double x = 0.0, y = 0.0;
-    if (!vf_WeightedPeak(rs, ms, fw, fh, ex, ey, limit, x, y)) return false;
+    if (!peak.find(ex, ey, limit, x, y)) return false;
     ex += x;
     ey += y;
     if (std::abs(ex) > limit || std::abs(ey) > limit) return false;
-    if (std::abs(x) < 1e-3 && std::abs(y) < 1e-3) break;
+    if (std::abs(x) < 5e-3 && std::abs(y) < 5e-3) break;
   }
   dx = static_cast<double>(ix) + ex;
   dy = static_cast<double>(iy) + ey;
@@ -657,17 +812,16 @@ vcPhaseCorrelator::vcPhaseCorrelator(long width, long height, const vcPhaseCorre
     ++factor_;
 }
 
-vcTranslation vcPhaseCorrelator::runDouble(const vcPelBuffer_const<double>& reference,
-                                           const vcPelBuffer_const<double>& moving,
-                                           vcPelBuffer<double>* surface) const {
-  vcTranslation result;
-  const vc_Coarse coarse = vf_CoarseStage(reference, moving, factor_, options_, surface);
-  if (!coarse.valid) return result;  // nothing to measure: confidence 0, ambiguous
-  result.confidence = coarse.confidence;
-  result.ambiguous = coarse.ambiguous || coarse.confidence < options_.ambiguityThreshold;
+namespace {
+
+// The shift of the coarse stage's answer: rounded (integer mode) or refined
+// by the fine stage.
+template <class T>
+void vf_Measure(const vcPelBuffer_const<T>& reference, const vcPelBuffer_const<T>& moving, long factor_,
+                const vcPhaseCorrelationOptions& options_, const vc_Coarse& coarse, vcTranslation& result) {
   result.dx = std::round(coarse.gx);
   result.dy = std::round(coarse.gy);
-  if (!options_.subPixel) return result;
+  if (!options_.subPixel) return;
   double dx = 0.0, dy = 0.0;
   // The fine answer must stay within a coarse pixel of the coarse one; an
   // image whose spectrum is a few lines (where the crops' leakage moves the
@@ -683,27 +837,56 @@ vcTranslation vcPhaseCorrelator::runDouble(const vcPelBuffer_const<double>& refe
     result.dy = coarse.gy;
     result.ambiguous = true;
   }
+}
+
+// Both stages on the images as they are (the pixel types are read where the
+// stages copy them: no whole-image double copy).
+template <class T>
+vcTranslation vf_Correlate(const vcPelBuffer_const<T>& reference, const vcPelBuffer_const<T>& moving, long factor_,
+                           const vcPhaseCorrelationOptions& options_, vcPelBuffer<double>* surface) {
+  vcTranslation result;
+  const vc_Coarse coarse = vf_CoarseStage(reference, moving, factor_, options_, surface);
+  if (!coarse.valid) return result;  // nothing to measure: confidence 0, ambiguous
+  result.confidence = coarse.confidence;
+  result.ambiguous = coarse.ambiguous || coarse.confidence < options_.ambiguityThreshold;
+  vf_Measure(reference, moving, factor_, options_, coarse, result);
+  if (!options_.largeShifts) {
+    // The answer within half the size: a shift past half is reported as its
+    // alias one size away, the range (-size/2, size/2] of each axis, and
+    // flagged (the content does not match at the alias).
+    auto wrap = [&result](double& d, long size) {
+      const double n = static_cast<double>(size);
+      if (d > 0.5 * n)
+        d -= n, result.ambiguous = true;
+      else if (d <= -0.5 * n)
+        d += n, result.ambiguous = true;
+    };
+    wrap(result.dx, reference.width());
+    wrap(result.dy, reference.height());
+  }
   return result;
 }
+
+}  // namespace
 
 vcTranslation vcPhaseCorrelator::run(const vcPelBuffer_const<unsigned char>& reference,
                                      const vcPelBuffer_const<unsigned char>& moving,
                                      vcPelBuffer<double>* surface) const {
   vf_vision::vf_CheckPair(reference, moving, width_, height_);
-  return runDouble(vf_vision::vf_ToDouble(reference), vf_vision::vf_ToDouble(moving), surface);
+  return vf_Correlate(reference, moving, factor_, options_, surface);
 }
 
 vcTranslation vcPhaseCorrelator::run(const vcPelBuffer_const<unsigned short>& reference,
                                      const vcPelBuffer_const<unsigned short>& moving,
                                      vcPelBuffer<double>* surface) const {
   vf_vision::vf_CheckPair(reference, moving, width_, height_);
-  return runDouble(vf_vision::vf_ToDouble(reference), vf_vision::vf_ToDouble(moving), surface);
+  return vf_Correlate(reference, moving, factor_, options_, surface);
 }
 
 vcTranslation vcPhaseCorrelator::run(const vcPelBuffer_const<double>& reference,
                                      const vcPelBuffer_const<double>& moving, vcPelBuffer<double>* surface) const {
   vf_vision::vf_CheckPair(reference, moving, width_, height_);
-  return runDouble(reference, moving, surface);
+  return vf_Correlate(reference, moving, factor_, options_, surface);
 }
 
 namespace {

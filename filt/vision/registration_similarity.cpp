@@ -13,10 +13,12 @@
 
 namespace vf_vision {
 
-double vf_SampleBicubic(const vcPelBuffer_const<double>& image, double x, double y, bool& inside) {
-  const long w = image.width();
-  const long h = image.height();
-  inside = x >= 0.0 && y >= 0.0 && x <= static_cast<double>(w - 1) && y <= static_cast<double>(h - 1);
+namespace {
+
+// Bicubic sample from raw rows (base, stride, w x h), indices clamped to
+// the image; the body of vf_SampleBicubic, for loops that read the image's
+// layout once.
+inline double vf_Bicubic(const double* base, long stride, long w, long h, double x, double y) {
   const double fx = std::floor(x);
   const double fy = std::floor(y);
   const double tx = x - fx;
@@ -32,16 +34,30 @@ double vf_SampleBicubic(const vcPelBuffer_const<double>& image, double x, double
   double kx[4], ky[4];
   weights(tx, kx);
   weights(ty, ky);
-  const long x0 = static_cast<long>(fx) - 1;
-  const long y0 = static_cast<long>(fy) - 1;
+  // The 4 x 4 neighbourhood, its indices clamped to the image (a point far
+  // outside clamps every index: the floor is taken after clamping the
+  // coordinate so that the long conversion cannot overflow).
+  const long x0 = static_cast<long>(std::clamp(fx, -4.0, static_cast<double>(w))) - 1;
+  const long y0 = static_cast<long>(std::clamp(fy, -4.0, static_cast<double>(h))) - 1;
+  long xi[4];
+  for (int i = 0; i < 4; ++i) xi[i] = std::clamp(x0 + i, 0L, w - 1);
   double s = 0.0;
   for (int j = 0; j < 4; ++j) {
-    const long yy = std::clamp(y0 + j, 0L, h - 1);
+    const double* line = base + std::clamp(y0 + j, 0L, h - 1) * stride;
     double row = 0.0;
-    for (int i = 0; i < 4; ++i) row += kx[i] * image.get(std::clamp(x0 + i, 0L, w - 1), yy);
+    for (int i = 0; i < 4; ++i) row += kx[i] * line[xi[i]];
     s += ky[j] * row;
   }
   return s;
+}
+
+}  // namespace
+
+double vf_SampleBicubic(const vcPelBuffer_const<double>& image, double x, double y, bool& inside) {
+  const long w = image.width();
+  const long h = image.height();
+  inside = x >= 0.0 && y >= 0.0 && x <= static_cast<double>(w - 1) && y <= static_cast<double>(h - 1);
+  return vf_Bicubic(image.pointToOffset(), image.rep().rowStride(), w, h, x, y);
 }
 
 }  // namespace vf_vision
@@ -67,13 +83,19 @@ vcPelBuffer<double> vf_Unwarp(const vcPelBuffer_const<double>& moving, const vc_
   const long w = moving.width(), h = moving.height();
   const double cx = (w - 1) / 2.0, cy = (h - 1) / 2.0;
   vcPelBuffer<double> u(w, h);
+  // t.apply with its rotation formed once.
+  const double a = t.scale * std::cos(t.angle), b = t.scale * std::sin(t.angle);
+  const double* base = moving.pointToOffset();
+  const long stride = moving.rep().rowStride();
   for (long y = 0; y < h; ++y) {
     if (y % 64 == 0) vfThrowExceptionOnFailure(vsys_attention_check());
+    double* out = u.pointToOffset() + y * u.rep().rowStride();
+    const double qy = static_cast<double>(y);
     for (long x = 0; x < w; ++x) {
-      double px, py;
-      t.apply(cx, cy, static_cast<double>(x), static_cast<double>(y), px, py);
-      bool inside;
-      u.set(x, y, vf_vision::vf_SampleBicubic(moving, px, py, inside));
+      const double qx = static_cast<double>(x);
+      const double px = cx + a * (qx - cx) - b * (qy - cy) + t.dx;
+      const double py = cy + b * (qx - cx) + a * (qy - cy) + t.dy;
+      out[x] = vf_vision::vf_Bicubic(base, stride, w, h, px, py);
     }
   }
   return u;
@@ -116,17 +138,23 @@ vcPelBuffer<double> vf_LogPolar(const vcPelBuffer_const<double>& image, long rad
   vcPelBuffer<double> win(w, h);
   double sum = 0.0, sw = 0.0;
   std::vector<double> wt(static_cast<std::size_t>(w * h));
-  for (long y = 0; y < h; ++y)
+  const long stride = image.rep().rowStride();
+  for (long y = 0; y < h; ++y) {
+    const double* row = image.pointToOffset() + y * stride;
     for (long x = 0; x < w; ++x) {
       const double r = std::hypot(x - cx, y - cy) / rmax;
       const double v = r >= 1.0 ? 0.0 : (r <= 0.5 ? 1.0 : 0.5 + 0.5 * std::cos(kPi * (r - 0.5) / 0.5));
       wt[static_cast<std::size_t>(y * w + x)] = v;
-      sum += v * image.get(x, y);
+      sum += v * row[x];
       sw += v;
     }
+  }
   const double mean = sw > 0.0 ? sum / sw : 0.0;
-  for (long y = 0; y < h; ++y)
-    for (long x = 0; x < w; ++x) win.set(x, y, (image.get(x, y) - mean) * wt[static_cast<std::size_t>(y * w + x)]);
+  for (long y = 0; y < h; ++y) {
+    const double* row = image.pointToOffset() + y * stride;
+    double* out = win.pointToOffset() + y * win.rep().rowStride();
+    for (long x = 0; x < w; ++x) out[x] = (row[x] - mean) * wt[static_cast<std::size_t>(y * w + x)];
+  }
   vcFrequencyBuffer spectrum;
   vfForwardFFT<double>(win, spectrum);
   const vcPelBuffer<double> mag = spectrum.getMagnitudeImage(true);  // zero frequency at (pw/2, ph/2)
@@ -143,9 +171,10 @@ vcPelBuffer<double> vf_LogPolar(const vcPelBuffer_const<double>& image, long rad
       const long u0 = std::clamp(static_cast<long>(std::floor(u)), 0L, pw - 2);
       const long v0 = std::clamp(static_cast<long>(std::floor(v)), 0L, ph - 2);
       const double fu = u - u0, fv = v - v0;
-      const double m = (1 - fv) * ((1 - fu) * mag.get(u0, v0) + fu * mag.get(u0 + 1, v0)) +
-                       fv * ((1 - fu) * mag.get(u0, v0 + 1) + fu * mag.get(u0 + 1, v0 + 1));
-      lp.set(j, i, std::log1p(m));
+      const double* m0 = mag.pointToOffset() + v0 * mag.rep().rowStride() + u0;  // u0 + 1 < pw, v0 + 1 < ph
+      const double* m1 = m0 + mag.rep().rowStride();
+      const double m = (1 - fv) * ((1 - fu) * m0[0] + fu * m0[1]) + fv * ((1 - fu) * m1[0] + fu * m1[1]);
+      lp.pointToOffset()[i * lp.rep().rowStride() + j] = std::log1p(m);
     }
   }
   return lp;
@@ -160,9 +189,9 @@ struct vc_LogPolarStep {
   double confidence = 0.0;
 };
 
-vc_LogPolarStep vf_LogPolarStep(const vcPelBuffer_const<double>& reference, const vcPelBuffer_const<double>& moving,
+// `a` is the reference's grid (vf_LogPolar), made once per registration.
+vc_LogPolarStep vf_LogPolarStep(const vcPelBuffer_const<double>& a, const vcPelBuffer_const<double>& moving,
                                 const vcSimilarityOptions& options, double fMin, double fMax) {
-  const vcPelBuffer<double> a = vf_LogPolar(reference, options.radii, options.angles, fMin, fMax);
   const vcPelBuffer<double> b = vf_LogPolar(moving, options.radii, options.angles, fMin, fMax);
   vcPhaseCorrelationOptions o = options.translation;
   o.largeShifts = false;
@@ -305,7 +334,8 @@ vcSimilarity vcSimilarityRegistration::runDouble(const vcPelBuffer_const<double>
   // a rotated spectrum has no counterpart).
   const double fMax = 0.45;
   const double fMin = fMax / 48.0;
-  const vc_LogPolarStep first = vf_LogPolarStep(reference, moving, options_, fMin, fMax);
+  const vcPelBuffer<double> grid = vf_LogPolar(reference, options_.radii, options_.angles, fMin, fMax);
+  const vc_LogPolarStep first = vf_LogPolarStep(grid, moving, options_, fMin, fMax);
   vcSimilarity out;
   if (first.confidence <= 0.0) return out;
   const double scale = std::clamp(first.scale, options_.minScale, options_.maxScale);
@@ -326,7 +356,7 @@ vcSimilarity vcSimilarityRegistration::runDouble(const vcPelBuffer_const<double>
   // of a large rotation.
   for (int i = 0; i < options_.refinements; ++i) {
     const vcPelBuffer<double> u = vf_Unwarp(moving, best);
-    const vc_LogPolarStep rest = vf_LogPolarStep(reference, u, options_, fMin, fMax);
+    const vc_LogPolarStep rest = vf_LogPolarStep(grid, u, options_, fMin, fMax);
     double da = rest.angle > kPi / 2.0 ? rest.angle - kPi : rest.angle;     // small: near 0
     if (std::abs(da) > 0.2 || std::abs(std::log(rest.scale)) > 0.2) break;  // no sensible residual
     // u(q) = moving(T(q)) ~ reference(T_r^-1 q): the residual composes on the right.

@@ -98,15 +98,21 @@ std::vector<std::complex<double>> vfSmoothComponentSpectrum(const vcPelBuffer_co
   }
   std::vector<vcComplexD> s(static_cast<std::size_t>(w * h));
   for (long y = 0; y < h; ++y) {
-    for (long x = 0; x < w; ++x) {
-      const double d = cx[static_cast<std::size_t>(x)] + cy[static_cast<std::size_t>(y)] - 4.0;
-      if (x == 0 && y == 0) continue;  // d == 0: the smooth part has mean 0
-      const vcComplexD p = a[static_cast<std::size_t>(x)], q = ey[static_cast<std::size_t>(y)];
-      const vcComplexD r = b[static_cast<std::size_t>(y)], t = ex[static_cast<std::size_t>(x)];
-      const double re = p.real() * q.real() - p.imag() * q.imag() + r.real() * t.real() - r.imag() * t.imag();
-      const double im = p.real() * q.imag() + p.imag() * q.real() + r.real() * t.imag() + r.imag() * t.real();
+    // The row's factors as plain doubles (the loop then keeps them in
+    // registers instead of passing complex temporaries through memory).
+    const double cyv = cy[static_cast<std::size_t>(y)];
+    const double qr = ey[static_cast<std::size_t>(y)].real(), qi = ey[static_cast<std::size_t>(y)].imag();
+    const double rr = b[static_cast<std::size_t>(y)].real(), ri = b[static_cast<std::size_t>(y)].imag();
+    vcComplexD* row = s.data() + y * w;
+    // (0, 0): d == 0, the smooth part has mean 0 (left at 0).
+    for (long x = y == 0 ? 1 : 0; x < w; ++x) {
+      const double d = cx[static_cast<std::size_t>(x)] + cyv - 4.0;
+      const double pr = a[static_cast<std::size_t>(x)].real(), pi = a[static_cast<std::size_t>(x)].imag();
+      const double tr = ex[static_cast<std::size_t>(x)].real(), ti = ex[static_cast<std::size_t>(x)].imag();
+      const double re = pr * qr - pi * qi + rr * tr - ri * ti;
+      const double im = pr * qi + pi * qr + rr * ti + ri * tr;
       const double k = 1.0 / d;
-      s[static_cast<std::size_t>(y * w + x)] = vcComplexD(re * k, im * k);
+      row[x] = vcComplexD(re * k, im * k);
     }
   }
   return s;

@@ -1,5 +1,6 @@
 #include "vision/windows_dft.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -215,6 +216,65 @@ void vf_Dft2D(std::vector<vcComplexD>& data, long width, long height, bool inver
     for (long y = 0; y < height; ++y)
       for (long b = 0; b < bw; ++b)
         data[static_cast<std::size_t>(y * width + x0 + b)] = block[static_cast<std::size_t>(y * bw + b)];
+  }
+}
+
+void vf_RealDft2D(const double* image, long width, long height, std::vector<vcComplexD>& out) {
+  const long w = width;
+  const long h = height;
+  out.resize(static_cast<std::size_t>(w * h));
+  const vc_Dft1D rows(w);
+  const vc_Dft1D cols(h);
+  std::vector<vcComplexD> scratch;
+  std::vector<vcComplexD> block;
+  constexpr long kBlock = 64;
+  const long half = w / 2 + 1;  // columns 0 .. w/2
+  // Rows y and y + 1 as one complex row z = a + i b, in blocks of pairs laid
+  // out as in vf_Dft2D; then A(k) = (Z(k) + conj Z(-k)) / 2 and B(k) = (Z(k)
+  // - conj Z(-k)) / 2i, kept for k <= w/2.
+  const long pairs = (h + 1) / 2;
+  for (long p0 = 0; p0 < pairs; p0 += kBlock) {
+    vfThrowExceptionOnFailure(vsys_attention_check());
+    const long bp = std::min(kBlock, pairs - p0);
+    block.resize(static_cast<std::size_t>(bp * w));
+    for (long b = 0; b < bp; ++b) {
+      const long y = 2 * (p0 + b);
+      const double* a = image + y * w;
+      const double* c = y + 1 < h ? image + (y + 1) * w : nullptr;
+      for (long x = 0; x < w; ++x) block[static_cast<std::size_t>(x * bp + b)] = vcComplexD(a[x], c ? c[x] : 0.0);
+    }
+    rows.run(block.data(), bp, false, scratch);
+    for (long b = 0; b < bp; ++b) {
+      const long y = 2 * (p0 + b);
+      vcComplexD* o0 = out.data() + y * w;
+      vcComplexD* o1 = y + 1 < h ? out.data() + (y + 1) * w : nullptr;
+      for (long k = 0; k < half; ++k) {
+        const vcComplexD z = block[static_cast<std::size_t>(k * bp + b)];
+        const vcComplexD zc = std::conj(block[static_cast<std::size_t>(((w - k) % w) * bp + b)]);
+        o0[k] = 0.5 * (z + zc);
+        if (o1) {
+          const vcComplexD d = z - zc;
+          o1[k] = vcComplexD(0.5 * d.imag(), -0.5 * d.real());
+        }
+      }
+    }
+  }
+  for (long x0 = 0; x0 < half; x0 += kBlock) {
+    vfThrowExceptionOnFailure(vsys_attention_check());
+    const long bw = std::min(kBlock, half - x0);
+    block.resize(static_cast<std::size_t>(bw * h));
+    for (long y = 0; y < h; ++y)
+      for (long b = 0; b < bw; ++b)
+        block[static_cast<std::size_t>(y * bw + b)] = out[static_cast<std::size_t>(y * w + x0 + b)];
+    cols.run(block.data(), bw, false, scratch);
+    for (long y = 0; y < h; ++y)
+      for (long b = 0; b < bw; ++b)
+        out[static_cast<std::size_t>(y * w + x0 + b)] = block[static_cast<std::size_t>(y * bw + b)];
+  }
+  for (long y = 0; y < h; ++y) {
+    const vcComplexD* mirror = out.data() + ((h - y) % h) * w;
+    vcComplexD* row = out.data() + y * w;
+    for (long k = half; k < w; ++k) row[k] = std::conj(mirror[w - k]);
   }
 }
 

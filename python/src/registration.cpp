@@ -110,8 +110,10 @@ std::string number(double v) {
 
 const char* kTranslationOptions = R"doc(
 Translation options (keywords; defaults are the library's):
-  large_shifts: resolve shifts past half the size by comparing the overlap of
-      the candidates d and d - size (default: answers in (-size/2, size/2]).
+  large_shifts: report shifts past half the size as they are (the candidates
+      d and d -+ size are always compared over their overlap; by default a
+      shift past half comes back as its alias in (-size/2, size/2], flagged
+      ambiguous).
   sub_pixel: the fine stage (False: whole-pixel shifts of the coarse stage).
   edges, coarse_edges: edge treatment of the fine and coarse stages,
       'periodic_smooth' (Moisan's periodic component), 'hann', 'tukey', 'none'.
@@ -128,7 +130,8 @@ void bindRegistration(py::module_& m) {
   py::class_<vcTranslation>(m, "Translation",
                             "A measured shift: moving(x, y) ~ reference(x - dx, y - dy) (x along columns, y\n"
                             "along rows); confidence in [0, 1] (the peak against the next best), ambiguous\n"
-                            "when it is below the threshold or large-shift candidates look alike.")
+                            "when it is below the threshold, two candidate shifts fit alike, or (without\n"
+                            "large_shifts) the answer is the alias of a shift past half the size.")
       .def_readonly("dx", &vcTranslation::dx, "Shift along columns, pixels.")
       .def_readonly("dy", &vcTranslation::dy, "Shift along rows, pixels.")
       .def_readonly("confidence", &vcTranslation::confidence, "In [0, 1]; 0 when nothing could be measured.")

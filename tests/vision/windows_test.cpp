@@ -134,6 +134,30 @@ TEST(DoubleDft, MatchesANaiveDft) {
       EXPECT_LT(std::abs(out[i] / static_cast<double>(w * h) - in[i]), 1e-13) << w << "x" << h;
   }
   EXPECT_EQ(vf_vision::vf_FastLengthBelow(401), 400);
+}
+
+// The real-input transform against the naive DFT of the same image: even
+// and odd sizes (an unpaired last row, no Nyquist column), a prime width
+// (Bluestein), a single row and column, and more columns than one block.
+TEST(DoubleDft, RealInputMatchesANaiveDft) {
+  for (auto [w, h] : {std::pair{30L, 12L}, std::pair{7L, 5L}, std::pair{9L, 64L}, std::pair{150L, 3L},
+                      std::pair{1L, 6L}, std::pair{5L, 1L}}) {
+    const vcPelBuffer<double> re = vftest::randomImage<double>(w, h, 1.0, 8);
+    std::vector<double> image(static_cast<std::size_t>(w * h));
+    std::vector<std::complex<double>> in(image.size());
+    for (long y = 0; y < h; ++y)
+      for (long x = 0; x < w; ++x) {
+        image[static_cast<std::size_t>(y * w + x)] = re.get(x, y) - 0.5;
+        in[static_cast<std::size_t>(y * w + x)] = re.get(x, y) - 0.5;
+      }
+    const auto oracle = vftest::naiveDft(in, w, h);
+    std::vector<std::complex<double>> out;
+    vf_vision::vf_RealDft2D(image.data(), w, h, out);
+    ASSERT_EQ(out.size(), oracle.size());
+    double err = 0.0;
+    for (std::size_t i = 0; i < out.size(); ++i) err = std::max(err, std::abs(out[i] - oracle[i]));
+    EXPECT_LT(err, 1e-11) << w << "x" << h;
+  }
   EXPECT_EQ(vf_vision::vf_FastLengthBelow(389), 384);
 }
 

@@ -27,22 +27,31 @@
 //     maximum-likelihood weighting of the generalised cross-correlation
 //     (Knapp and Carter 1976): frequencies where the two images agree count,
 //     noisy ones fade out, where full whitening would lift them to full
-//     weight. The shift is the exact maximum of the continuous
+//     weight; a frequency far weaker than its neighbourhood's coherent mean
+//     (a null of the content, round-off in a sparse spectrum) loses weight
+//     with its magnitude. The shift is the exact maximum of the continuous
 //     (band-limited) correlation surface of that weighted spectrum, found by
 //     Newton's method on its closed-form derivatives: the limit of the
 //     upsampled-DFT refinement (Guizar-Sicairos 2008) at infinite
-//     upsampling, without its grid. Two or three passes move the window to
-//     the last answer.
+//     upsampling, without its grid. Each pass moves the window to the last
+//     answer; two passes are the rule (at most three). The cross-power
+//     spectrum of two real images is Hermitian, so all sums run over half
+//     the frequencies.
 // Measured accuracy (bench/align_compare.py, docs/registration.md): on 512 x
 // 512 crops of photographs with noise of 5 grey levels and shifts up to a
-// quarter of the size, 0.021 px RMS and 0.06 px at worst (scikit-image's
+// quarter of the size, 0.018 px RMS and 0.056 px at worst (scikit-image's
 // upsampled phase correlation 0.09 px RMS, OpenCV's 0.11); exact shifts of
 // clean synthetic images to a few thousandths of a pixel.
 //
 // Shifts past half the size: a circular correlation knows the shift only
-// modulo the size. By default the answer lies in (-size/2, size/2]; with
-// largeShifts the candidates d and d - size of each axis are told apart by
-// the normalised correlation of the images over their overlap.
+// modulo the size, so the candidates d and d -+ size of each axis are told
+// apart by the normalised correlation of the images over their overlap
+// (which needs an overlap of at least a tenth of the image; about a fifth
+// or more in practice). With largeShifts the best candidate is the answer,
+// up to the size in magnitude. By default the answer lies in (-size/2,
+// size/2] on each axis: a best candidate past half the size is reported as
+// its alias one size away (still measured to sub-pixel precision) with
+// `ambiguous` set, as the content does not match at the alias.
 //
 // Failures: a flat image (or one whose spectrum vanishes) gives dx = dy = 0,
 // confidence 0 and ambiguous set, never NaN. Bad input throws (see the
@@ -73,7 +82,7 @@ struct vcPhaseCorrelationOptions {
   // of large shifts).
   vcEdgeTreatment coarseEdges = vcEdgeTreatment::periodicSmooth;
   double tukeyAlpha = 0.5;   // fraction of each axis tapered, in [0, 1]
-  bool largeShifts = false;  // resolve shifts past half the size (see above)
+  bool largeShifts = false;  // report shifts past half the size as they are (see above)
   bool subPixel = true;      // the fine stage; false: integer shifts of the coarse stage
   // The coarse stage averages larger images down to this side: it only has
   // to land within a pixel or two of the shift, and 256 measured as accurate
@@ -98,7 +107,10 @@ struct vcTranslation {
   double dx = 0.0;  // moving(x, y) ~ reference(x - dx, y - dy)
   double dy = 0.0;
   double confidence = 0.0;  // in [0, 1]; 0 when nothing could be measured
-  bool ambiguous = true;    // confidence below the threshold, or large-shift candidates alike
+  // Set when the confidence is below the threshold, two candidate shifts fit
+  // alike, the fine stage could not refine the coarse answer, or (without
+  // largeShifts) the answer is the alias of a shift past half the size.
+  bool ambiguous = true;
 };
 
 class VEXFILT_API vcPhaseCorrelator {
@@ -133,9 +145,6 @@ class VEXFILT_API vcPhaseCorrelator {
   long coarseFactor() const { return factor_; }
 
  private:
-  vcTranslation runDouble(const vcPelBuffer_const<double>& reference, const vcPelBuffer_const<double>& moving,
-                          vcPelBuffer<double>* surface) const;
-
   long width_;
   long height_;
   long factor_;
