@@ -29,9 +29,9 @@ struct Blob {
   double x, y, sigma, amplitude;
 };
 
-std::vector<Blob> blobs(long w, long h, std::uint32_t seed, double density = 1.0 / 40.0) {
+std::vector<Blob> blobs(long w, long h, std::uint32_t salt, double density = 1.0 / 40.0) {
   std::vector<Blob> out;
-  std::uint32_t s = seed * 2654435761u + 1u;
+  std::uint32_t s = salt * 2654435761u + 1u;
   auto next = [&]() {
     s = s * 1664525u + 1013904223u;
     return static_cast<double>(s >> 8) / 16777216.0;
@@ -261,10 +261,10 @@ TEST(PhaseCorrelation, CircularShiftIsExactInOnePass) {
 // its round-off phase counts fully (errors of 0.06 to 0.3 px).
 TEST(PhaseCorrelation, SparseSpectrumKeepsRoundOffOut) {
   const long w = 64, h = 48;
-  std::uint32_t seed = 99;
+  std::uint32_t state = 99;
   auto next = [&]() {
-    seed = seed * 1664525u + 1013904223u;
-    return static_cast<double>(seed >> 8) / 16777216.0;
+    state = state * 1664525u + 1013904223u;
+    return static_cast<double>(state >> 8) / 16777216.0;
   };
   struct Wave {
     long kx, ky;

@@ -44,11 +44,11 @@ void writeMaps(const std::string& path, const std::vector<const vcPelBuffer<doub
 
 // N, or N:A with A the angular bandwidth in degrees, or N:A:B with B the
 // bandwidth in octaves.
-vcGaborBank makeBank(const std::string& freqs, const std::string& spec) {
+vcGaborBank makeBank(const std::string& freqs, const std::string& layout) {
   std::vector<double> v;
-  for (std::size_t start = 0; start <= spec.size();) {
-    const std::size_t colon = std::min(spec.find(':', start), spec.size());
-    v.push_back(std::stod(spec.substr(start, colon - start)));
+  for (std::size_t start = 0; start <= layout.size();) {
+    const std::size_t colon = std::min(layout.find(':', start), layout.size());
+    v.push_back(std::stod(layout.substr(start, colon - start)));
     start = colon + 1;
   }
   std::vector<double> f;
