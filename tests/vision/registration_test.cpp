@@ -207,6 +207,30 @@ TEST(PhaseCorrelation, PeersFailureCases) {
   }
 }
 
+namespace {
+
+// Three circular sub-pixel shifts of `at(dx, dy)` found to within `tolerance`
+// by one pass without windows or edge treatment; with `unambiguous` none may
+// be flagged.
+template <class MakeImage>
+void expectCircularShiftsFound(long w, long h, MakeImage at, double tolerance, bool unambiguous = false) {
+  vcPhaseCorrelationOptions o;
+  o.followingWindow = false;
+  o.edges = vcEdgeTreatment::none;
+  const vcPhaseCorrelator plan(w, h, o);
+  const vcPelBuffer<double> ref = at(0.0, 0.0);
+  for (auto [dx, dy] : {std::pair{0.3, -0.4}, std::pair{-0.45, 0.15}, std::pair{0.05, 0.35}}) {
+    const vcTranslation t = plan.run(ref, at(dx, dy));
+    EXPECT_NEAR(t.dx, dx, tolerance) << dx << "," << dy;
+    EXPECT_NEAR(t.dy, dy, tolerance) << dx << "," << dy;
+    if (unambiguous) {
+      EXPECT_FALSE(t.ambiguous) << dx << "," << dy;
+    }
+  }
+}
+
+}  // namespace
+
 // A periodic image with a dense spectrum (white noise) moved circularly by
 // less than half a pixel with an exact Fourier shift: the fine stage sees
 // the whole period, and in one pass without windows its cross-power
@@ -241,17 +265,8 @@ TEST(PhaseCorrelation, CircularShiftIsExactInOnePass) {
           image.set(x, y, 100.0 + 40.0 * back[static_cast<std::size_t>(y * w + x)].real() / static_cast<double>(w * h));
       return image;
     };
-    vcPhaseCorrelationOptions o;
-    o.followingWindow = false;
-    o.edges = vcEdgeTreatment::none;
-    const vcPhaseCorrelator plan(w, h, o);
-    const vcPelBuffer<double> ref = moved(0.0, 0.0);
-    for (auto [dx, dy] : {std::pair{0.3, -0.4}, std::pair{-0.45, 0.15}, std::pair{0.05, 0.35}}) {
-      const vcTranslation t = plan.run(ref, moved(dx, dy));
-      EXPECT_NEAR(t.dx, dx, 1e-6) << w << "x" << h << " " << dx << "," << dy;
-      EXPECT_NEAR(t.dy, dy, 1e-6) << w << "x" << h << " " << dx << "," << dy;
-      EXPECT_FALSE(t.ambiguous);
-    }
+    SCOPED_TRACE(testing::Message() << w << "x" << h);
+    expectCircularShiftsFound(w, h, moved, 1e-6, true);
   }
 }
 
@@ -288,16 +303,7 @@ TEST(PhaseCorrelation, SparseSpectrumKeepsRoundOffOut) {
       }
     return image;
   };
-  vcPhaseCorrelationOptions o;
-  o.followingWindow = false;
-  o.edges = vcEdgeTreatment::none;
-  const vcPhaseCorrelator plan(w, h, o);
-  const vcPelBuffer<double> ref = at(0.0, 0.0);
-  for (auto [dx, dy] : {std::pair{0.3, -0.4}, std::pair{-0.45, 0.15}, std::pair{0.05, 0.35}}) {
-    const vcTranslation t = plan.run(ref, at(dx, dy));
-    EXPECT_NEAR(t.dx, dx, 0.01) << dx << "," << dy;
-    EXPECT_NEAR(t.dy, dy, 0.01) << dx << "," << dy;
-  }
+  expectCircularShiftsFound(w, h, at, 0.01);
 }
 
 // Without largeShifts every answer lies in (-size/2, size/2] of its axis, a
