@@ -6,6 +6,8 @@
 //       the energy stack (filters, height, width)
 //   texture_probe defects FREQS N RATE SMOOTHING OUT.f32 TEST.pgm TRAIN.pgm...
 //       the distance map of TEST; prints "threshold T margin M"
+//       SMOOTHING: R, R:SHRINKAGE or R:SHRINKAGE:FEATURES (filters or
+//       invariant; R < 0 the feature set's default radius)
 // FREQS: comma-separated cycles per pixel; N: orientations, or N:A (angular
 // bandwidth, degrees) or N:A:B (bandwidth, octaves). SMOOTHING < 0: the default.
 
@@ -81,10 +83,17 @@ int main(int argc, char** argv) {
     }
     if (a.size() >= 8 && a[0] == "defects") {
       const vcGaborBank bank = makeBank(a[1], a[2]);
-      // SMOOTHING, or SMOOTHING:SHRINKAGE.
-      const std::size_t colon = a[4].find(':');
-      vcTextureModel model(bank, std::stod(a[3]), std::stol(a[4].substr(0, colon)), -1,
-                           colon == std::string::npos ? 0.0 : std::stod(a[4].substr(colon + 1)));
+      // SMOOTHING, SMOOTHING:SHRINKAGE or SMOOTHING:SHRINKAGE:FEATURES.
+      std::vector<std::string> parts;
+      for (std::size_t start = 0; start <= a[4].size();) {
+        const std::size_t colon = std::min(a[4].find(':', start), a[4].size());
+        parts.push_back(a[4].substr(start, colon - start));
+        start = colon + 1;
+      }
+      const auto features = parts.size() > 2 && parts[2] == "invariant" ? vcTextureModel::Features::invariant
+                                                                        : vcTextureModel::Features::perFilter;
+      vcTextureModel model(bank, std::stod(a[3]), std::stol(parts[0]), -1, parts.size() > 1 ? std::stod(parts[1]) : 0.0,
+                           features);
       std::vector<vcPelBuffer_const<double>> training;
       for (std::size_t i = 7; i < a.size(); ++i) training.push_back(readPgm(a[i]));
       model.train(training);
