@@ -7,7 +7,10 @@ unrotated image's, against the rotation. Defects: a patch of another texture
 pasted into one half of an image, the model trained on the other half.
 Runs tests/vision/texture_probe through PGM files.
 
-usage: bench/texture_goals.py BUILD_DIR [--quick]
+usage: bench/texture_goals.py BUILD_DIR [--quick] [--defects] [--picture=PNG]
+
+--defects leaves out the orientation goal; --quick the "before" rows (and
+most rotations); --picture writes the brick-with-gravel defect map.
 """
 import os
 import subprocess
@@ -75,16 +78,28 @@ def orientation_goal(freqs, angles):
     return errors
 
 
-def defect_goal(name, other, freqs, rate=0.01, smoothing="-1", size=96, split=True):
+# The documented default for natural textures: octave-spaced bank up to 0.4
+# cycles per pixel, invariant features, their default smoothing (r = 24).
+DEFAULT_FREQS = [0.05, 0.1, 0.2, 0.3, 0.4]
+DEFAULT_MODEL = "-1:0:invariant"
+# Before: the per-filter log energies of the 3-frequency bank, r = 8.
+BEFORE_FREQS = [0.05, 0.1, 0.2]
+BEFORE_MODEL = "8"
+
+
+def defect_goal(name, other, freqs, rate=0.01, smoothing="-1", size=96, split=True, matched=True, picture=None):
     """split: train on the left half, paste into the right half; else train on
     the whole defect-free image and paste into it (the texture's own pixels are
     then known to the model: this measures how well the textures separate, not
-    how well the model carries over to other parts of a non-stationary image)."""
+    how well the model carries over to other parts of a non-stationary image).
+    matched: the patch's mean and contrast matched to the host's (else pasted
+    raw). picture: a PNG path for the test image with its defect map."""
     tex = getattr(skimage.data, name)().astype(float)
     pat = getattr(skimage.data, other)().astype(float)
     # Match the pasted texture's mean and contrast to the host's, so that only
     # the texture differs, not the grey level.
-    pat = (pat - pat.mean()) / pat.std() * tex.std() + tex.mean()
+    if matched:
+        pat = (pat - pat.mean()) / pat.std() * tex.std() + tex.mean()
     h, w = tex.shape
     if split:
         train, test = tex[:, : w // 2], tex[:, w // 2:].copy()
@@ -116,19 +131,48 @@ def defect_goal(name, other, freqs, rate=0.01, smoothing="-1", size=96, split=Tr
         false = hit[~grown & inside].mean()
         rows.append((guard, found, false))
     clean = (dc > threshold)[inside].mean()
-    print(f"{name} with a {size}^2 patch of {other} ({'other half' if split else 'same image'}), bank {freqs} x 8, "
-          f"smoothing[:shrinkage] {smoothing}, margin {margin}: "
+    # The patch interior's distances against the threshold (how far apart
+    # the textures are, whether or not the threshold separates them).
+    q = np.percentile(d[ndi.binary_erosion(flaw, iterations=16) & inside], [5, 50, 95]) / threshold
+    print(f"{name} with a {size}^2 patch of {other} ({'other half' if split else 'same image'}, "
+          f"{'matched' if matched else 'raw'}), bank {freqs} x 8, "
+          f"smoothing[:shrinkage[:features]] {smoothing}, margin {margin}: "
           + "; ".join(f"guard {g}: found {100 * f:.1f} %, false {100 * a:.2f} %" for g, f, a in rows)
-          + f"; defect-free half: {100 * clean:.2f} % flagged")
+          + f"; defect-free half: {100 * clean:.2f} % flagged; patch distance / threshold 5/50/95 %: "
+          + "/".join(f"{v:.2f}" for v in q), flush=True)
+    if picture:
+        save_picture(picture, test, hit & inside, inside)
     return rows, clean
+
+
+def save_picture(path, image, hit, inside):
+    """The test image (grey) beside it with flagged pixels in red, halved."""
+    import skimage.io
+    import skimage.transform
+    grey = np.clip(image, 0, 255) / 255.0
+    rgb = np.repeat(grey[..., None], 3, axis=2) * np.where(inside, 1.0, 0.6)[..., None]
+    over = rgb.copy()
+    over[hit] = 0.35 * over[hit] + 0.65 * np.array([1.0, 0.1, 0.1])
+    both = np.concatenate([rgb, np.ones((image.shape[0], 8, 3)), over], axis=1)
+    small = skimage.transform.rescale(both, 0.5, channel_axis=2, anti_aliasing=True)
+    skimage.io.imsave(path, (np.clip(small, 0, 1) * 255).astype(np.uint8), check_contrast=False)
 
 
 if __name__ == "__main__":
     quick = "--quick" in sys.argv
     angles = [0.0, 5.0, 12.5, 22.5, 30.0, 45.0, 60.0, 77.5, 90.0, 135.0]
-    orientation_goal([0.025, 0.05], angles[:4] if quick else angles)
-    pairs = (("brick", "gravel"), ("grass", "gravel"), ("gravel", "grass"), ("grass", "brick"))
-    for split in (True, False):
-        for smoothing in ("0", "8", "16"):
+    if "--defects" not in sys.argv:
+        orientation_goal([0.025, 0.05], angles[:4] if quick else angles)
+    pairs = (("grass", "brick"), ("brick", "gravel"), ("grass", "gravel"), ("gravel", "grass"), ("brick", "grass"),
+             ("gravel", "brick"))
+    picture = next((a.split("=", 1)[1] for a in sys.argv if a.startswith("--picture=")), None)
+    print("default: invariant features, bank", DEFAULT_FREQS)
+    for split, matched in ((True, True), (True, False), (False, True)):
+        for name, other in pairs:
+            defect_goal(name, other, DEFAULT_FREQS, smoothing=DEFAULT_MODEL, split=split, matched=matched,
+                        picture=picture if (split, matched, name, other) == (True, True, "brick", "gravel") else None)
+    if not quick:
+        print("before: per-filter features, bank", BEFORE_FREQS)
+        for split, matched in ((True, True), (True, False)):
             for name, other in pairs:
-                defect_goal(name, other, [0.05, 0.1, 0.2], smoothing=smoothing, split=split)
+                defect_goal(name, other, BEFORE_FREQS, smoothing=BEFORE_MODEL, split=split, matched=matched)
