@@ -193,7 +193,7 @@ void vcTextureModel::threshold(double value) {
 }
 
 template <class T>
-vcTextureStack vcTextureModel::features(const vcPelBuffer_const<T>& image) const {
+vcTextureStack vcTextureModel::featuresOf(const vcPelBuffer_const<T>& image) const {
   vcTextureStack stack = bank_.energy(image, 1);
   if (features_ == Features::invariant) {
     std::vector<double> floors = floor_;
@@ -304,7 +304,7 @@ void vcTextureModel::train(const std::vector<vcPelBuffer_const<T>>& images) {
     const bool invariant = features_ == Features::invariant;
     vcTextureStack f = im == 0 && invariant ? invariantFeatures(next.bank_.energy(images[0], 1), bank_.orientations(),
                                                                 smoothing_, margin_, next.floor_)
-                                            : next.features(images[im]);
+                                            : next.featuresOf(images[im]);
     const long w = f.width, h = f.height, m = margin_;
     const std::size_t planeSize = static_cast<std::size_t>(w * h);
     if (im == 0 && invariant) {
@@ -367,7 +367,7 @@ void vcTextureModel::train(const std::vector<vcPelBuffer_const<T>>& images) {
                        halves[0].fit(shift, shrinkage_, folds[1]);
   std::vector<double> distances[2];
   for (const auto& image : images) {
-    const vcTextureStack f = next.features(image);
+    const vcTextureStack f = next.featuresOf(image);
     const long middle = margin_ + (f.height - 2 * margin_) / 2;
     for (long half = 0; half < (heldOut ? 2 : 1); ++half) {
       // Half `half` by the model fitted without it (or everything by the model).
@@ -397,7 +397,13 @@ void vcTextureModel::train(const std::vector<vcPelBuffer_const<T>>& images) {
 template <class T>
 vcPelBuffer<double> vcTextureModel::distance(const vcPelBuffer_const<T>& image) const {
   requireTrained();
-  return distanceOf(features(image));
+  return distanceOf(featuresOf(image));
+}
+
+template <class T>
+vcTextureStack vcTextureModel::featureMaps(const vcPelBuffer_const<T>& image) const {
+  requireTrained();
+  return featuresOf(image);
 }
 
 template <class T>
@@ -417,10 +423,11 @@ vcPelBuffer<unsigned char> vcTextureModel::defectsFromDistances(const vcPelBuffe
   return out;
 }
 
-#define VEXFILT_TEXTURE_MODEL_INSTANCES(T)                                                                 \
-  template VEXFILT_API void vcTextureModel::train<T>(const std::vector<vcPelBuffer_const<T>>&);            \
-  template VEXFILT_API vcPelBuffer<double> vcTextureModel::distance<T>(const vcPelBuffer_const<T>&) const; \
-  template VEXFILT_API vcPelBuffer<unsigned char> vcTextureModel::defects<T>(const vcPelBuffer_const<T>&) const;
+#define VEXFILT_TEXTURE_MODEL_INSTANCES(T)                                                                       \
+  template VEXFILT_API void vcTextureModel::train<T>(const std::vector<vcPelBuffer_const<T>>&);                  \
+  template VEXFILT_API vcPelBuffer<double> vcTextureModel::distance<T>(const vcPelBuffer_const<T>&) const;       \
+  template VEXFILT_API vcPelBuffer<unsigned char> vcTextureModel::defects<T>(const vcPelBuffer_const<T>&) const; \
+  template VEXFILT_API vcTextureStack vcTextureModel::featureMaps<T>(const vcPelBuffer_const<T>&) const;
 VEXFILT_TEXTURE_MODEL_INSTANCES(unsigned char)
 VEXFILT_TEXTURE_MODEL_INSTANCES(unsigned short)
 VEXFILT_TEXTURE_MODEL_INSTANCES(double)

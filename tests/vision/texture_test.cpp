@@ -656,3 +656,45 @@ TEST(TextureModel, InvariantFeaturesIgnoreTurnsAndSeeScale) {
   std::printf("invariant features: other scale %.1f %% found (%.2f %% false), turned weave %.1f %% flagged\n",
               100.0 * scaleFound, 100.0 * scaleFalse, 100.0 * turnFound);
 }
+
+// The invariant features against known answers on gratings of frequency 0.12
+// (the middle filters' centre): the level moves by ln 2 when the amplitude
+// doubles, the coherence does not depend on the grating's direction, the
+// spread is 0 for a constant envelope and ln(4) / 2 (the standard deviation
+// of two equal halves ln a and ln 4a) where the box straddles an amplitude
+// step of 4 evenly.
+TEST(TextureModel, InvariantFeaturesOfGratings) {
+  const vcGaborBank bank({0.06, 0.12, 0.24}, 8);
+  vcTextureModel model(bank, 0.01, -1, -1, 0.0, vcTextureModel::Features::invariant);
+  model.train(std::vector<vcPelBuffer_const<double>>{grating(512, 512, 0.12, 0.3, 40.0, 10.0)});
+  const long m = model.margin();
+  // Plane `k`'s value at pixel (x, y) of an image's features.
+  const auto at = [](const vcTextureStack& s, long k, long x, long y) { return s.plane(k)[y * s.width + x]; };
+  const auto level = [&](double a, double t) { return model.featureMaps<double>(grating(512, 512, 0.12, t, a)); };
+  const vcTextureStack a40 = level(40.0, 0.3), a80 = level(80.0, 0.3);
+  double coherence[3] = {};
+  const double turns[3] = {0.3, 1.2, 2.0};
+  for (int i = 0; i < 3; ++i) coherence[i] = at(level(40.0, turns[i]), 4, 256, 256);
+  for (long y = m; y < 512 - m; y += 37)
+    for (long x = m; x < 512 - m; x += 41) {
+      EXPECT_NEAR(at(a80, 3, x, y) - at(a40, 3, x, y), std::log(2.0), 2e-3);
+      EXPECT_NEAR(at(a40, 4, x, y), at(a80, 4, x, y), 1e-3);  // coherence: no level (but the floor)
+      EXPECT_LT(at(a40, 5, x, y), 0.01f);                     // spread of a constant envelope
+    }
+  for (int i = 1; i < 3; ++i) EXPECT_NEAR(coherence[i], coherence[0], 0.02) << turns[i];
+  EXPECT_GT(coherence[0], 0.5);  // one direction (about 0.72 for a grating, see the maps)
+
+  // Amplitude 20 left of column 256, 80 from it on.
+  vcPelBuffer<double> step = grating(512, 512, 0.12, 0.3, 20.0);
+  const auto strong = grating(512, 512, 0.12, 0.3, 80.0);
+  for (long y = 0; y < 512; ++y)
+    for (long x = 256; x < 512; ++x) step.set(x, y, strong.get(x, y));
+  const vcTextureStack s = model.featureMaps<double>(step);
+  EXPECT_NEAR(at(s, 5, 256, 256), std::log(4.0) / 2.0, 0.1);  // less: the envelopes blur the step
+  // The level is the log of the box's mean energy: 24 columns at 20, 25 at 80.
+  EXPECT_NEAR(at(s, 3, 256, 256) - at(a40, 3, 256, 256), std::log((24.0 * 20.0 + 25.0 * 80.0) / (49.0 * 40.0)), 0.02);
+  EXPECT_LT(at(s, 5, 256 - 100, 256), 0.01f);
+  EXPECT_LT(at(s, 5, 256 + 100, 256), 0.01f);
+  std::printf("invariant features of gratings: coherence %.3f %.3f %.3f, spread at a 4x step %.3f (ln 4 / 2 = %.3f)\n",
+              coherence[0], coherence[1], coherence[2], at(s, 5, 256, 256), std::log(4.0) / 2.0);
+}

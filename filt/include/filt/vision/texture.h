@@ -294,14 +294,21 @@ class VEXFILT_API vcTextureModel {
   // The same from a distance map (a name of its own: as an overload of
   // defects() it would take every double image for a distance map).
   vcPelBuffer<unsigned char> defectsFromDistances(const vcPelBuffer_const<double>& distances) const;
+  // The features the distances are made of, featureCount() planes of the
+  // image's size in the order of mean(): per filter, or per frequency its
+  // level, coherence and spread (planes 3m, 3m + 1, 3m + 2). Trained models.
+  template <class T>
+  vcTextureStack featureMaps(const vcPelBuffer_const<T>& image) const;
 
  private:
   struct Sums;  // running sums of the training features
   void requireTrained() const;
   void factor();  // cholesky_ from covariance_; false when not positive definite
-  // Features of an image: filters() planes of w x h.
+  // Features of an image: featureCount() planes of w x h (before training,
+  // per filter: the smoothed energies without the logarithm; invariant: with
+  // floors from the image itself).
   template <class T>
-  vcTextureStack features(const vcPelBuffer_const<T>& image) const;
+  vcTextureStack featuresOf(const vcPelBuffer_const<T>& image) const;
   vcPelBuffer<double> distanceOf(const vcTextureStack& features) const;
 
   vcGaborBank bank_;
