@@ -10,7 +10,8 @@ Runs tests/vision/texture_probe through PGM files.
 usage: bench/texture_goals.py BUILD_DIR [--quick] [--defects] [--picture=PNG]
 
 --defects leaves out the orientation goal; --quick the "before" rows (and
-most rotations); --picture writes the brick-with-gravel defect map.
+most rotations); --picture writes the brick-with-gravel defect map;
+--separability=PNG the distance histograms of grass and gravel.
 """
 import os
 import subprocess
@@ -145,6 +146,71 @@ def defect_goal(name, other, freqs, rate=0.01, smoothing="-1", size=96, split=Tr
     return rows, clean
 
 
+def features_of(test, train, freqs=None, model=None):
+    """The default model trained on `train`: feature maps and distances of `test`, threshold, margin."""
+    paths = [os.path.join(TMP, p) for p in ("ftrain.pgm", "ftest.pgm", "f.f32")]
+    write_pgm(paths[0], train)
+    write_pgm(paths[1], test)
+    cmd = [PROBE, "features", ",".join(map(str, freqs or DEFAULT_FREQS)), "8", "0.01", model or DEFAULT_MODEL]
+    out = subprocess.run(cmd + [paths[2], paths[1], paths[0]], check=True, capture_output=True, text=True).stdout
+    words = out.split()
+    threshold, margin, n = float(words[1]), int(words[3]), int(words[5])
+    values = np.fromfile(paths[2], dtype="<f4").reshape(n + 1, *test.shape)
+    return values[:n].astype(float), values[n].astype(float), threshold, margin
+
+
+def separability(pairs=(("grass", "gravel"), ("gravel", "grass")), picture=None):
+    """Why a pair is or is not separated: the default model trained on the left half; per
+    feature the mean and spread on the left half (training), the defect-free right half and
+    the patch's interior, and the distances of the three against the threshold."""
+    names = [f"{kind} {f}" for f in DEFAULT_FREQS for kind in ("level", "coherence", "spread")]
+    panels = []
+    for name, other in pairs:
+        tex = getattr(skimage.data, name)().astype(float)
+        pat = getattr(skimage.data, other)().astype(float)
+        pat = (pat - pat.mean()) / pat.std() * tex.std() + tex.mean()
+        h, w = tex.shape
+        left, right = tex[:, : w // 2], tex[:, w // 2:]
+        test = right.copy()
+        y0, x0 = (h - 96) // 2, (w // 2 - 96) // 2
+        test[y0:y0 + 96, x0:x0 + 96] = pat[y0:y0 + 96, x0:x0 + 96]
+        flaw = np.zeros(test.shape, bool)
+        flaw[y0:y0 + 96, x0:x0 + 96] = True
+        fl, dl, threshold, m = features_of(left, left)
+        fr, dr, _, _ = features_of(right, left)
+        fp, dp, _, _ = features_of(test, left)
+        inside = np.zeros(test.shape, bool)
+        inside[m:h - m, m:w // 2 - m] = True
+        core = ndi.binary_erosion(flaw, iterations=16) & inside
+        print(f"{name} with a patch of {other}: default model on the left half, threshold {threshold:.2f}")
+        print(f"  {'feature':16s} {'left (training)':>17s} {'right, clean':>17s} {'patch interior':>17s}  patch z")
+        for k, label in enumerate(names):
+            a, b, c = fl[k][inside], fr[k][inside], fp[k][core]
+            print(f"  {label:16s} {a.mean():8.3f} ± {a.std():6.3f} {b.mean():8.3f} ± {b.std():6.3f} "
+                  f"{c.mean():8.3f} ± {c.std():6.3f}  {(c.mean() - a.mean()) / a.std():+5.1f}")
+        pct = lambda v: "/".join(f"{x:.2f}" for x in np.percentile(v, [5, 50, 95, 99]))
+        print(f"  distance 5/50/95/99 %: left {pct(dl[inside])}, right clean {pct(dr[inside])}, "
+              f"patch interior {pct(dp[core])}")
+        panels.append((name, other, dl[inside], dr[inside], dp[core], threshold))
+    if picture:
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+        fig, axes = plt.subplots(1, len(panels), figsize=(4.2 * len(panels), 2.6), dpi=80)
+        for ax, (name, other, dl, dr, dp, threshold) in zip(np.atleast_1d(axes), panels):
+            bins = np.linspace(0, max(np.percentile(dp, 99.5), np.percentile(dr, 99.5), threshold) * 1.1, 60)
+            for v, label in ((dl, f"{name}, left (training)"), (dr, f"{name}, right (clean)"),
+                             (dp, f"{other} patch")):
+                ax.hist(v, bins=bins, density=True, histtype="step", label=label)
+            ax.axvline(threshold, color="k", lw=1, ls="--")
+            ax.set_title(f"{name} ← {other}", fontsize=9)
+            ax.set_xlabel("distance (dashed: threshold)", fontsize=8)
+            ax.tick_params(labelsize=7)
+            ax.legend(fontsize=6)
+        fig.tight_layout()
+        fig.savefig(picture)
+
+
 def save_picture(path, image, hit, inside):
     """The test image (grey) beside it with flagged pixels in red, halved."""
     import skimage.io
@@ -166,6 +232,7 @@ if __name__ == "__main__":
     pairs = (("grass", "brick"), ("brick", "gravel"), ("grass", "gravel"), ("gravel", "grass"), ("brick", "grass"),
              ("gravel", "brick"))
     picture = next((a.split("=", 1)[1] for a in sys.argv if a.startswith("--picture=")), None)
+    separability(picture=next((a.split("=", 1)[1] for a in sys.argv if a.startswith("--separability=")), None))
     print("default: invariant features, bank", DEFAULT_FREQS)
     for split, matched in ((True, True), (True, False), (False, True)):
         for name, other in pairs:

@@ -8,6 +8,9 @@
 //       the distance map of TEST; prints "threshold T margin M"
 //       SMOOTHING: R, R:SHRINKAGE or R:SHRINKAGE:FEATURES (filters or
 //       invariant; R < 0 the feature set's default radius)
+//   texture_probe features FREQS N RATE SMOOTHING OUT.f32 TEST.pgm TRAIN.pgm...
+//       the same model's feature maps of TEST (features, height, width), then
+//       its distance map; prints "threshold T margin M features F"
 // FREQS: comma-separated cycles per pixel; N: orientations, or N:A (angular
 // bandwidth, degrees) or N:A:B (bandwidth, octaves). SMOOTHING < 0: the default.
 
@@ -81,7 +84,7 @@ int main(int argc, char** argv) {
       out.write(reinterpret_cast<const char*>(s.values.data()), static_cast<std::streamsize>(4 * s.values.size()));
       return 0;
     }
-    if (a.size() >= 8 && a[0] == "defects") {
+    if (a.size() >= 8 && (a[0] == "defects" || a[0] == "features")) {
       const vcGaborBank bank = makeBank(a[1], a[2]);
       // SMOOTHING, SMOOTHING:SHRINKAGE or SMOOTHING:SHRINKAGE:FEATURES.
       std::vector<std::string> parts;
@@ -97,13 +100,29 @@ int main(int argc, char** argv) {
       std::vector<vcPelBuffer_const<double>> training;
       for (std::size_t i = 7; i < a.size(); ++i) training.push_back(readPgm(a[i]));
       model.train(training);
-      const vcPelBuffer<double> d = model.distance<double>(readPgm(a[6]));
+      const vcPelBuffer<double> test = readPgm(a[6]);
+      const vcPelBuffer<double> d = model.distance<double>(test);
+      if (a[0] == "features") {
+        const vcTextureStack f = model.featureMaps<double>(test);
+        std::ofstream out(a[5], std::ios::binary);
+        out.write(reinterpret_cast<const char*>(f.values.data()), static_cast<std::streamsize>(4 * f.values.size()));
+        out.close();
+        std::ofstream append(a[5], std::ios::binary | std::ios::app);
+        for (long y = 0; y < d.height(); ++y)
+          for (long x = 0; x < d.width(); ++x) {
+            const float v = static_cast<float>(d.get(x, y));
+            append.write(reinterpret_cast<const char*>(&v), sizeof v);
+          }
+        std::cout << "threshold " << model.threshold() << " margin " << model.margin() << " features "
+                  << model.featureCount() << '\n';
+        return 0;
+      }
       writeMaps(a[5], {&d});
       std::cout << "threshold " << model.threshold() << " margin " << model.margin() << '\n';
       return 0;
     }
-    std::cerr << "usage: texture_probe orient FREQS N IN.pgm OUT.f32 | defects FREQS N RATE SMOOTHING OUT.f32 "
-                 "TEST.pgm TRAIN.pgm...\n";
+    std::cerr << "usage: texture_probe orient FREQS N IN.pgm OUT.f32 | defects|features FREQS N RATE SMOOTHING "
+                 "OUT.f32 TEST.pgm TRAIN.pgm...\n";
     return 2;
   } catch (const std::exception& e) {
     std::cerr << "texture_probe: " << e.what() << '\n';
