@@ -698,3 +698,29 @@ TEST(TextureModel, InvariantFeaturesOfGratings) {
   std::printf("invariant features of gratings: coherence %.3f %.3f %.3f, spread at a 4x step %.3f (ln 4 / 2 = %.3f)\n",
               coherence[0], coherence[1], coherence[2], at(s, 5, 256, 256), std::log(4.0) / 2.0);
 }
+
+// An abort at any poll of an invariant model's training leaves the model as
+// it was; one during distance() leaves by the exception too.
+TEST(TextureModel, InvariantTrainingHonoursEveryPoll) {
+  const vcGaborBank bank({0.1, 0.2}, 4);
+  const auto image = grating(128, 128, 0.15, 0.5, 40.0, 5.0);
+  vcTextureModel model(bank, 0.01, 4, 12, 0.0, vcTextureModel::Features::invariant);
+  const long before = vsys_attention_polls();
+  model.train(std::vector<vcPelBuffer_const<double>>{image});
+  const long polls = vsys_attention_polls() - before;
+  ASSERT_GT(polls, 8);
+  const vcTextureModel trained = model;
+  const auto other = grating(128, 128, 0.1, 0.0, 40.0, 5.0);
+  for (long n = 1; n <= polls; ++n) {
+    vsys_fail_poll_after(n, VSYS_ABORTED);
+    EXPECT_THROW(model.train(std::vector<vcPelBuffer_const<double>>{other}), vcAbortRequested) << n;
+    vsys_fail_poll_after(0, VSYS_OK);
+    ASSERT_TRUE(model == trained) << n;
+  }
+  const long beforeDistance = vsys_attention_polls();
+  (void)model.distance<double>(other);
+  const long distancePolls = vsys_attention_polls() - beforeDistance;
+  vsys_fail_poll_after(distancePolls, VSYS_TIMED_OUT);
+  EXPECT_THROW((void)model.distance<double>(other), vcTimedOut);
+  vsys_fail_poll_after(0, VSYS_OK);
+}
