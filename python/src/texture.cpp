@@ -232,6 +232,14 @@ void bindTexture(py::module_& m) {
           },
           "image"_a, "Mahalanobis distance of each pixel from the model (float64; 0 in the margin).")
       .def(
+          "feature_maps",
+          [](const Model& b, const py::object& image) {
+            return stackArray(onImage(image, "feature_maps", [&](const auto& img) { return b.featureMaps(img); }));
+          },
+          "image"_a,
+          "The trained model's features per pixel, float32 (features, height, width) in the order of mean:\n"
+          "per filter, or per frequency its level, coherence and spread. Releases the GIL.")
+      .def(
           "defects",
           [](const Model& b, const py::object& image) {
             // The template by name: a double image would otherwise pick the overload that takes
@@ -280,6 +288,7 @@ void bindTexture(py::module_& m) {
         for (double v : b.bank().frequencies())
           f += (f.empty() ? "" : ", ") + py::repr(py::float_(v)).cast<std::string>();
         return "GaborBank(frequencies=[" + f + "], orientations=" + std::to_string(b.bank().orientations()) +
+               (b.features() == Model::Features::invariant ? ", features='invariant'" : "") +
                (b.isTrained() ? ", trained)" : ")");
       });
 }

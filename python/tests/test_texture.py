@@ -203,6 +203,13 @@ def test_invariant_features_find_a_patch_on_another_crop(textures):
     false = defects[~ndimage.binary_dilation(patch, iterations=16) & inside].mean()
     assert found >= 0.95 and false <= 0.01, (found, false)
     assert bank.defects(brick[:, half:])[inside].mean() <= 0.01  # the clean right half
+    # The features the distances are made of: their mean over the training half is the model's
+    # mean (up to float rounding), the coherences lie in [0, 1] and the spreads are >= 0.
+    features = bank.feature_maps(brick[:, :half])
+    assert features.shape == (15, *right.shape) and features.dtype == np.float32
+    assert np.allclose(features[:, inside].mean(axis=1), bank.mean, rtol=0, atol=1e-4)
+    assert (features[1::3][:, inside] >= 0).all() and (features[1::3][:, inside] <= 1).all()
+    assert (features[2::3][:, inside] >= 0).all()
     shipped = pickle.loads(pickle.dumps(bank))
     assert shipped == bank and shipped.features == "invariant"
     assert shipped.distance(right).tobytes() == bank.distance(right).tobytes()
