@@ -7,7 +7,11 @@ unrotated image's, against the rotation. Defects: a patch of another texture
 pasted into one half of an image, the model trained on the other half.
 Runs tests/vision/texture_probe through PGM files.
 
-usage: bench/texture_goals.py BUILD_DIR [--quick]
+usage: bench/texture_goals.py BUILD_DIR [--quick] [--defects] [--picture=PNG]
+
+--defects leaves out the orientation goal; --quick the "before" rows (and
+most rotations); --picture writes the brick-with-gravel defect map;
+--separability=PNG the distance histograms of grass and gravel.
 """
 import os
 import subprocess
@@ -75,16 +79,28 @@ def orientation_goal(freqs, angles):
     return errors
 
 
-def defect_goal(name, other, freqs, rate=0.01, smoothing="-1", size=96, split=True):
+# The documented default for natural textures: octave-spaced bank up to 0.4
+# cycles per pixel, invariant features, their default smoothing (r = 24).
+DEFAULT_FREQS = [0.05, 0.1, 0.2, 0.3, 0.4]
+DEFAULT_MODEL = "-1:0:invariant"
+# Before: the per-filter log energies of the 3-frequency bank, r = 8.
+BEFORE_FREQS = [0.05, 0.1, 0.2]
+BEFORE_MODEL = "8"
+
+
+def defect_goal(name, other, freqs, rate=0.01, smoothing="-1", size=96, split=True, matched=True, picture=None):
     """split: train on the left half, paste into the right half; else train on
     the whole defect-free image and paste into it (the texture's own pixels are
     then known to the model: this measures how well the textures separate, not
-    how well the model carries over to other parts of a non-stationary image)."""
+    how well the model carries over to other parts of a non-stationary image).
+    matched: the patch's mean and contrast matched to the host's (else pasted
+    raw). picture: a PNG path for the test image with its defect map."""
     tex = getattr(skimage.data, name)().astype(float)
     pat = getattr(skimage.data, other)().astype(float)
     # Match the pasted texture's mean and contrast to the host's, so that only
     # the texture differs, not the grey level.
-    pat = (pat - pat.mean()) / pat.std() * tex.std() + tex.mean()
+    if matched:
+        pat = (pat - pat.mean()) / pat.std() * tex.std() + tex.mean()
     h, w = tex.shape
     if split:
         train, test = tex[:, : w // 2], tex[:, w // 2:].copy()
@@ -116,19 +132,114 @@ def defect_goal(name, other, freqs, rate=0.01, smoothing="-1", size=96, split=Tr
         false = hit[~grown & inside].mean()
         rows.append((guard, found, false))
     clean = (dc > threshold)[inside].mean()
-    print(f"{name} with a {size}^2 patch of {other} ({'other half' if split else 'same image'}), bank {freqs} x 8, "
-          f"smoothing[:shrinkage] {smoothing}, margin {margin}: "
+    # The patch interior's distances against the threshold (how far apart
+    # the textures are, whether or not the threshold separates them).
+    q = np.percentile(d[ndi.binary_erosion(flaw, iterations=16) & inside], [5, 50, 95]) / threshold
+    print(f"{name} with a {size}^2 patch of {other} ({'other half' if split else 'same image'}, "
+          f"{'matched' if matched else 'raw'}), bank {freqs} x 8, "
+          f"smoothing[:shrinkage[:features]] {smoothing}, margin {margin}: "
           + "; ".join(f"guard {g}: found {100 * f:.1f} %, false {100 * a:.2f} %" for g, f, a in rows)
-          + f"; defect-free half: {100 * clean:.2f} % flagged")
+          + f"; defect-free half: {100 * clean:.2f} % flagged; patch distance / threshold 5/50/95 %: "
+          + "/".join(f"{v:.2f}" for v in q), flush=True)
+    if picture:
+        save_picture(picture, test, hit & inside, inside)
     return rows, clean
+
+
+def features_of(test, train, freqs=None, model=None):
+    """The default model trained on `train`: feature maps and distances of `test`, threshold, margin."""
+    paths = [os.path.join(TMP, p) for p in ("ftrain.pgm", "ftest.pgm", "f.f32")]
+    write_pgm(paths[0], train)
+    write_pgm(paths[1], test)
+    cmd = [PROBE, "features", ",".join(map(str, freqs or DEFAULT_FREQS)), "8", "0.01", model or DEFAULT_MODEL]
+    out = subprocess.run(cmd + [paths[2], paths[1], paths[0]], check=True, capture_output=True, text=True).stdout
+    words = out.split()
+    threshold, margin, n = float(words[1]), int(words[3]), int(words[5])
+    values = np.fromfile(paths[2], dtype="<f4").reshape(n + 1, *test.shape)
+    return values[:n].astype(float), values[n].astype(float), threshold, margin
+
+
+def separability(pairs=(("grass", "gravel"), ("gravel", "grass")), picture=None):
+    """Why a pair is or is not separated: the default model trained on the left half; per
+    feature the mean and spread on the left half (training), the defect-free right half and
+    the patch's interior, and the distances of the three against the threshold."""
+    names = [f"{kind} {f}" for f in DEFAULT_FREQS for kind in ("level", "coherence", "spread")]
+    panels = []
+    for name, other in pairs:
+        tex = getattr(skimage.data, name)().astype(float)
+        pat = getattr(skimage.data, other)().astype(float)
+        pat = (pat - pat.mean()) / pat.std() * tex.std() + tex.mean()
+        h, w = tex.shape
+        left, right = tex[:, : w // 2], tex[:, w // 2:]
+        test = right.copy()
+        y0, x0 = (h - 96) // 2, (w // 2 - 96) // 2
+        test[y0:y0 + 96, x0:x0 + 96] = pat[y0:y0 + 96, x0:x0 + 96]
+        flaw = np.zeros(test.shape, bool)
+        flaw[y0:y0 + 96, x0:x0 + 96] = True
+        fl, dl, threshold, m = features_of(left, left)
+        fr, dr, _, _ = features_of(right, left)
+        fp, dp, _, _ = features_of(test, left)
+        inside = np.zeros(test.shape, bool)
+        inside[m:h - m, m:w // 2 - m] = True
+        core = ndi.binary_erosion(flaw, iterations=16) & inside
+        print(f"{name} with a patch of {other}: default model on the left half, threshold {threshold:.2f}")
+        print(f"  {'feature':16s} {'left (training)':>17s} {'right, clean':>17s} {'patch interior':>17s}  patch z")
+        for k, label in enumerate(names):
+            a, b, c = fl[k][inside], fr[k][inside], fp[k][core]
+            print(f"  {label:16s} {a.mean():8.3f} ± {a.std():6.3f} {b.mean():8.3f} ± {b.std():6.3f} "
+                  f"{c.mean():8.3f} ± {c.std():6.3f}  {(c.mean() - a.mean()) / a.std():+5.1f}")
+        pct = lambda v: "/".join(f"{x:.2f}" for x in np.percentile(v, [5, 50, 95, 99]))
+        print(f"  distance 5/50/95/99 %: left {pct(dl[inside])}, right clean {pct(dr[inside])}, "
+              f"patch interior {pct(dp[core])}")
+        panels.append((name, other, dl[inside], dr[inside], dp[core], threshold))
+    if picture:
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+        fig, axes = plt.subplots(1, len(panels), figsize=(4.2 * len(panels), 2.6), dpi=80)
+        for ax, (name, other, dl, dr, dp, threshold) in zip(np.atleast_1d(axes), panels):
+            bins = np.linspace(0, max(np.percentile(dp, 99.5), np.percentile(dr, 99.5), threshold) * 1.1, 60)
+            for v, label in ((dl, f"{name}, left (training)"), (dr, f"{name}, right (clean)"),
+                             (dp, f"{other} patch")):
+                ax.hist(v, bins=bins, density=True, histtype="step", label=label)
+            ax.axvline(threshold, color="k", lw=1, ls="--")
+            ax.set_title(f"{name} ← {other}", fontsize=9)
+            ax.set_xlabel("distance (dashed: threshold)", fontsize=8)
+            ax.tick_params(labelsize=7)
+            ax.legend(fontsize=6)
+        fig.tight_layout()
+        fig.savefig(picture)
+
+
+def save_picture(path, image, hit, inside):
+    """The test image (grey) beside it with flagged pixels in red, halved."""
+    import skimage.io
+    import skimage.transform
+    grey = np.clip(image, 0, 255) / 255.0
+    rgb = np.repeat(grey[..., None], 3, axis=2) * np.where(inside, 1.0, 0.6)[..., None]
+    over = rgb.copy()
+    over[hit] = 0.35 * over[hit] + 0.65 * np.array([1.0, 0.1, 0.1])
+    both = np.concatenate([rgb, np.ones((image.shape[0], 8, 3)), over], axis=1)
+    small = skimage.transform.rescale(both, 0.5, channel_axis=2, anti_aliasing=True)
+    skimage.io.imsave(path, (np.clip(small, 0, 1) * 255).astype(np.uint8), check_contrast=False)
 
 
 if __name__ == "__main__":
     quick = "--quick" in sys.argv
     angles = [0.0, 5.0, 12.5, 22.5, 30.0, 45.0, 60.0, 77.5, 90.0, 135.0]
-    orientation_goal([0.025, 0.05], angles[:4] if quick else angles)
-    pairs = (("brick", "gravel"), ("grass", "gravel"), ("gravel", "grass"), ("grass", "brick"))
-    for split in (True, False):
-        for smoothing in ("0", "8", "16"):
+    if "--defects" not in sys.argv:
+        orientation_goal([0.025, 0.05], angles[:4] if quick else angles)
+    pairs = (("grass", "brick"), ("brick", "gravel"), ("grass", "gravel"), ("gravel", "grass"), ("brick", "grass"),
+             ("gravel", "brick"))
+    picture = next((a.split("=", 1)[1] for a in sys.argv if a.startswith("--picture=")), None)
+    separability(picture=next((a.split("=", 1)[1] for a in sys.argv if a.startswith("--separability=")), None))
+    print("default: invariant features, bank", DEFAULT_FREQS)
+    for split, matched in ((True, True), (True, False), (False, True)):
+        for name, other in pairs:
+            defect_goal(name, other, DEFAULT_FREQS, smoothing=DEFAULT_MODEL, split=split, matched=matched,
+                        picture=picture if (split, matched, name, other) == (True, True, "brick", "gravel") else None)
+    if not quick:
+        print("before: per-filter features, bank", BEFORE_FREQS)
+        for split, matched in ((True, True), (True, False)):
             for name, other in pairs:
-                defect_goal(name, other, [0.05, 0.1, 0.2], smoothing=smoothing, split=split)
+                defect_goal(name, other, BEFORE_FREQS, smoothing=BEFORE_MODEL, split=split, matched=matched)

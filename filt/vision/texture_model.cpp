@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include "filt/vision/texture.h"
 #include "vexsys/attention.h"
@@ -17,13 +18,14 @@ void poll() {
 
 // Box average of radius r over a w x h plane, the box cut at the border
 // (the mean of the pixels it covers there). Running sums, in double.
-void boxSmooth(float* plane, long w, long h, long r) {
+template <class V>
+void boxSmooth(V* plane, long w, long h, long r) {
   if (r <= 0) return;
   std::vector<double> line(static_cast<std::size_t>(std::max(w, h)));
   std::vector<double> prefix(static_cast<std::size_t>(std::max(w, h)) + 1);
   const auto pass = [&](long count, long length, long stride, long across) {
     for (long i = 0; i < count; ++i) {
-      float* p = plane + i * across;
+      V* p = plane + i * across;
       prefix[0] = 0.0;
       for (long t = 0; t < length; ++t)
         prefix[static_cast<std::size_t>(t + 1)] = prefix[static_cast<std::size_t>(t)] + p[t * stride];
@@ -33,7 +35,7 @@ void boxSmooth(float* plane, long w, long h, long r) {
             (prefix[static_cast<std::size_t>(b + 1)] - prefix[static_cast<std::size_t>(a)]) /
             static_cast<double>(b - a + 1);
       }
-      for (long t = 0; t < length; ++t) p[t * stride] = static_cast<float>(line[static_cast<std::size_t>(t)]);
+      for (long t = 0; t < length; ++t) p[t * stride] = static_cast<V>(line[static_cast<std::size_t>(t)]);
     }
   };
   pass(h, w, 1, w);  // rows
@@ -73,15 +75,83 @@ std::vector<double> ridged(const std::vector<double>& cov, long n, double shrink
   return a;
 }
 
+// The invariant features of an energy stack of `orientations` directions per
+// frequency: per frequency m, planes 3m, 3m + 1, 3m + 2 hold ln(<S> + floor),
+// |<Z>| / (<S> + floor) and the standard deviation of ln(S + floor) over the
+// box, S = sum_n E_n and Z = sum_n E_n e^{2 i theta_n} at every pixel, <.>
+// the box average of radius r. All in double, rounded to float once on
+// store. An empty `floors` is filled first: 1e-3 times the mean of S over
+// the pixels at least `margin` from the border (as the per-filter floors).
+vcTextureStack invariantFeatures(const vcTextureStack& e, long orientations, long r, long margin,
+                                 std::vector<double>& floors) {
+  const long N = orientations, M = e.filters / N, w = e.width, h = e.height;
+  const std::size_t size = static_cast<std::size_t>(w * h);
+  vcTextureStack out;
+  out.filters = 3 * M;
+  out.width = w;
+  out.height = h;
+  out.values.assign(static_cast<std::size_t>(out.filters) * size, 0.0f);
+  std::vector<double> c2(static_cast<std::size_t>(N)), s2(static_cast<std::size_t>(N));
+  for (long n = 0; n < N; ++n) {
+    const double angle = 2.0 * std::numbers::pi * static_cast<double>(n) / static_cast<double>(N);
+    c2[static_cast<std::size_t>(n)] = std::cos(angle);
+    s2[static_cast<std::size_t>(n)] = std::sin(angle);
+  }
+  const bool fill = floors.empty();
+  if (fill) floors.assign(static_cast<std::size_t>(M), 0.0);
+  std::vector<double> sum(size), zr(size), zi(size), lg(size), lg2(size);
+  for (long m = 0; m < M; ++m) {
+    poll();
+    std::fill(sum.begin(), sum.end(), 0.0);
+    std::fill(zr.begin(), zr.end(), 0.0);
+    std::fill(zi.begin(), zi.end(), 0.0);
+    for (long n = 0; n < N; ++n) {
+      const float* p = e.plane(m * N + n);
+      const double c = c2[static_cast<std::size_t>(n)], s = s2[static_cast<std::size_t>(n)];
+      for (std::size_t i = 0; i < size; ++i) {
+        const double v = static_cast<double>(p[i]);
+        sum[i] += v;
+        zr[i] += v * c;
+        zi[i] += v * s;
+      }
+    }
+    if (fill) {
+      double total = 0.0;
+      for (long y = margin; y < h - margin; ++y)
+        for (long x = margin; x < w - margin; ++x) total += sum[static_cast<std::size_t>(y * w + x)];
+      const long count = std::max(1L, (w - 2 * margin) * (h - 2 * margin));
+      floors[static_cast<std::size_t>(m)] = 1e-3 * total / static_cast<double>(count) + 1e-30;
+    }
+    const double fl = floors[static_cast<std::size_t>(m)];
+    for (std::size_t i = 0; i < size; ++i) {
+      lg[i] = std::log(sum[i] + fl);
+      lg2[i] = lg[i] * lg[i];
+    }
+    for (std::vector<double>* plane : {&sum, &zr, &zi, &lg, &lg2}) boxSmooth(plane->data(), w, h, r);
+    float* level = out.plane(3 * m);
+    float* coherence = out.plane(3 * m + 1);
+    float* spread = out.plane(3 * m + 2);
+    for (std::size_t i = 0; i < size; ++i) {
+      const double s = sum[i] + fl;
+      level[i] = static_cast<float>(std::log(s));
+      coherence[i] = static_cast<float>(std::hypot(zr[i], zi[i]) / s);
+      spread[i] = static_cast<float>(std::sqrt(std::max(0.0, lg2[i] - lg[i] * lg[i])));
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 vcTextureModel::vcTextureModel(const vcGaborBank& bank, double falseAlarmRate, long smoothing, long margin,
-                               double shrinkage) {
+                               double shrinkage, Features features) {
   if (bank.filters() == 0) throw Defs::Uninitialized("Gabor bank has no filters");
   if (!(falseAlarmRate > 0.0 && falseAlarmRate <= 0.5))
     throw Defs::InvalidArgument("False-alarm rate must be above 0 and at most 0.5.");
   const double s = bank.envelopeSigma();
-  if (smoothing < 0) smoothing = 0;
+  if (features != Features::perFilter && features != Features::invariant)
+    throw Defs::InvalidArgument("Unknown texture feature set.");
+  if (smoothing < 0) smoothing = features == Features::invariant ? kInvariantSmoothing : 0;
   if (margin < 0) margin = std::min(kMaxMargin, static_cast<long>(std::ceil(3.0 * s)) + smoothing);
   if (smoothing > kMaxSmoothing) throw Defs::InvalidArgument("Smoothing radius must be at most 256.");
   if (margin > kMaxMargin) throw Defs::InvalidArgument("Margin must be at most 1024.");
@@ -92,13 +162,18 @@ vcTextureModel::vcTextureModel(const vcGaborBank& bank, double falseAlarmRate, l
   smoothing_ = smoothing;
   margin_ = margin;
   shrinkage_ = shrinkage;
+  features_ = features;
+}
+
+long vcTextureModel::featureCount() const {
+  return features_ == Features::invariant ? 3 * static_cast<long>(bank_.frequencies().size()) : bank_.filters();
 }
 
 bool vcTextureModel::operator==(const vcTextureModel& other) const {
   return hasBank_ == other.hasBank_ && bank_ == other.bank_ && trained_ == other.trained_ &&
          falseAlarmRate_ == other.falseAlarmRate_ && smoothing_ == other.smoothing_ && margin_ == other.margin_ &&
-         shrinkage_ == other.shrinkage_ && threshold_ == other.threshold_ && floor_ == other.floor_ &&
-         mean_ == other.mean_ && covariance_ == other.covariance_;
+         shrinkage_ == other.shrinkage_ && features_ == other.features_ && threshold_ == other.threshold_ &&
+         floor_ == other.floor_ && mean_ == other.mean_ && covariance_ == other.covariance_;
 }
 
 void vcTextureModel::requireTrained() const {
@@ -118,8 +193,12 @@ void vcTextureModel::threshold(double value) {
 }
 
 template <class T>
-vcTextureStack vcTextureModel::features(const vcPelBuffer_const<T>& image) const {
+vcTextureStack vcTextureModel::featuresOf(const vcPelBuffer_const<T>& image) const {
   vcTextureStack stack = bank_.energy(image, 1);
+  if (features_ == Features::invariant) {
+    std::vector<double> floors = floor_;
+    return invariantFeatures(stack, bank_.orientations(), smoothing_, margin_, floors);
+  }
   const long n = stack.filters, w = stack.width, h = stack.height;
   for (long k = 0; k < n; ++k) {
     float* p = stack.plane(k);
@@ -208,7 +287,7 @@ void vcTextureModel::train(const std::vector<vcPelBuffer_const<T>>& images) {
   for (const auto& image : images)
     if (image.isBound() && (image.width() <= 2 * margin_ || image.height() <= 2 * margin_))
       throw Defs::InvalidSize("Image is too small for the model's margin.");
-  const long n = bank_.filters();
+  const long n = featureCount();
 
   // Work on a copy so that a failure leaves this model as it was.
   vcTextureModel next = *this;
@@ -221,10 +300,21 @@ void vcTextureModel::train(const std::vector<vcPelBuffer_const<T>>& images) {
   Sums halves[2] = {Sums(n), Sums(n)};
   std::vector<double> x(static_cast<std::size_t>(n));
   for (std::size_t im = 0; im < images.size(); ++im) {
-    vcTextureStack f = next.features(images[im]);
+    // The first image's invariant features set the floors as they are made.
+    const bool invariant = features_ == Features::invariant;
+    vcTextureStack f = im == 0 && invariant ? invariantFeatures(next.bank_.energy(images[0], 1), bank_.orientations(),
+                                                                smoothing_, margin_, next.floor_)
+                                            : next.featuresOf(images[im]);
     const long w = f.width, h = f.height, m = margin_;
     const std::size_t planeSize = static_cast<std::size_t>(w * h);
-    if (im == 0) {
+    if (im == 0 && invariant) {
+      for (long k = 0; k < n; ++k) {
+        double fs = 0.0;
+        for (long y = m; y < h - m; ++y)
+          for (long xx = m; xx < w - m; ++xx) fs += f.plane(k)[y * w + xx];
+        shift[static_cast<std::size_t>(k)] = fs / static_cast<double>((w - 2 * m) * (h - 2 * m));
+      }
+    } else if (im == 0) {
       // Floors from the first image's smoothed energies, then its features.
       next.floor_.assign(static_cast<std::size_t>(n), 0.0);
       for (long k = 0; k < n; ++k) {
@@ -277,7 +367,7 @@ void vcTextureModel::train(const std::vector<vcPelBuffer_const<T>>& images) {
                        halves[0].fit(shift, shrinkage_, folds[1]);
   std::vector<double> distances[2];
   for (const auto& image : images) {
-    const vcTextureStack f = next.features(image);
+    const vcTextureStack f = next.featuresOf(image);
     const long middle = margin_ + (f.height - 2 * margin_) / 2;
     for (long half = 0; half < (heldOut ? 2 : 1); ++half) {
       // Half `half` by the model fitted without it (or everything by the model).
@@ -307,7 +397,13 @@ void vcTextureModel::train(const std::vector<vcPelBuffer_const<T>>& images) {
 template <class T>
 vcPelBuffer<double> vcTextureModel::distance(const vcPelBuffer_const<T>& image) const {
   requireTrained();
-  return distanceOf(features(image));
+  return distanceOf(featuresOf(image));
+}
+
+template <class T>
+vcTextureStack vcTextureModel::featureMaps(const vcPelBuffer_const<T>& image) const {
+  requireTrained();
+  return featuresOf(image);
 }
 
 template <class T>
@@ -327,10 +423,11 @@ vcPelBuffer<unsigned char> vcTextureModel::defectsFromDistances(const vcPelBuffe
   return out;
 }
 
-#define VEXFILT_TEXTURE_MODEL_INSTANCES(T)                                                                 \
-  template VEXFILT_API void vcTextureModel::train<T>(const std::vector<vcPelBuffer_const<T>>&);            \
-  template VEXFILT_API vcPelBuffer<double> vcTextureModel::distance<T>(const vcPelBuffer_const<T>&) const; \
-  template VEXFILT_API vcPelBuffer<unsigned char> vcTextureModel::defects<T>(const vcPelBuffer_const<T>&) const;
+#define VEXFILT_TEXTURE_MODEL_INSTANCES(T)                                                                       \
+  template VEXFILT_API void vcTextureModel::train<T>(const std::vector<vcPelBuffer_const<T>>&);                  \
+  template VEXFILT_API vcPelBuffer<double> vcTextureModel::distance<T>(const vcPelBuffer_const<T>&) const;       \
+  template VEXFILT_API vcPelBuffer<unsigned char> vcTextureModel::defects<T>(const vcPelBuffer_const<T>&) const; \
+  template VEXFILT_API vcTextureStack vcTextureModel::featureMaps<T>(const vcPelBuffer_const<T>&) const;
 VEXFILT_TEXTURE_MODEL_INSTANCES(unsigned char)
 VEXFILT_TEXTURE_MODEL_INSTANCES(unsigned short)
 VEXFILT_TEXTURE_MODEL_INSTANCES(double)
@@ -342,14 +439,17 @@ VEXFILT_TEXTURE_MODEL_INSTANCES(double)
 // Bank: version byte 0, unsigned long M (1..16), M times (frequency, sigma
 // along, sigma across) doubles, orientations (long), support (double),
 // oversample (long).
-// Model: version byte 0, has-bank (bool); with a bank: the bank's record,
+// Model: version byte 1, has-bank (bool); with a bank: the bank's record,
 // false-alarm rate (double), smoothing, margin (longs), shrinkage (double),
-// trained (bool); when
-// trained: unsigned long n (the bank's filter count), n floors, n means, n * n
-// covariance entries, threshold (doubles).
+// feature set (unsigned char: 0 per filter, 1 invariant), trained (bool);
+// when trained: unsigned long n (featureCount()), the floors (n per filter,
+// n / 3 invariant), n means, n * n covariance entries, threshold (doubles).
+// Version 0 (written before the feature sets) is the same without the
+// feature-set byte and is loaded as per-filter features.
 // Loading checks every count and range before allocating for it, rejects a
 // record that cannot be right with vcArchive::BadData (UnknownVersion for a
-// version other than 0), and leaves the object as it was on failure.
+// bank version other than 0 or a model version above 1), and leaves the
+// object as it was on failure.
 // ---------------------------------------------------------------------------
 
 vcArchive& operator||(vcArchive& ar, vcGaborBank& bank) {
@@ -386,15 +486,16 @@ vcArchive& operator||(vcArchive& ar, vcGaborBank& bank) {
 }
 
 vcArchive& operator||(vcArchive& ar, vcTextureModel& model) {
-  unsigned char version = 0;
+  unsigned char version = 1;
   ar || version;
   if (ar.isStoring()) {
     ar || model.hasBank_;
     if (!model.hasBank_) return ar;
-    ar || model.bank_ || model.falseAlarmRate_ || model.smoothing_ || model.margin_ || model.shrinkage_ ||
+    unsigned char features = static_cast<unsigned char>(model.features_);
+    ar || model.bank_ || model.falseAlarmRate_ || model.smoothing_ || model.margin_ || model.shrinkage_ || features ||
         model.trained_;
     if (!model.trained_) return ar;
-    unsigned long n = static_cast<unsigned long>(model.bank_.filters());
+    unsigned long n = static_cast<unsigned long>(model.featureCount());
     ar || n;
     for (double& v : model.floor_) ar || v;
     for (double& v : model.mean_) ar || v;
@@ -402,12 +503,16 @@ vcArchive& operator||(vcArchive& ar, vcTextureModel& model) {
     ar || model.threshold_;
     return ar;
   }
-  if (version != 0) throw vcArchive::UnknownVersion(__FILE__, __LINE__);
+  if (version > 1) throw vcArchive::UnknownVersion(__FILE__, __LINE__);
   vcTextureModel loaded;
   ar || loaded.hasBank_;
   if (loaded.hasBank_) {
-    ar || loaded.bank_ || loaded.falseAlarmRate_ || loaded.smoothing_ || loaded.margin_ || loaded.shrinkage_ ||
-        loaded.trained_;
+    ar || loaded.bank_ || loaded.falseAlarmRate_ || loaded.smoothing_ || loaded.margin_ || loaded.shrinkage_;
+    unsigned char features = 0;
+    if (version >= 1) ar || features;
+    if (features > 1) throw vcArchive::BadData("Texture model record: unknown feature set");
+    loaded.features_ = static_cast<vcTextureModel::Features>(features);
+    ar || loaded.trained_;
     if (!(loaded.falseAlarmRate_ > 0.0 && loaded.falseAlarmRate_ <= 0.5) || loaded.smoothing_ < 0 ||
         loaded.smoothing_ > vcTextureModel::kMaxSmoothing || loaded.margin_ < 0 ||
         loaded.margin_ > vcTextureModel::kMaxMargin || !(loaded.shrinkage_ >= 0.0 && loaded.shrinkage_ <= 1.0))
@@ -415,10 +520,11 @@ vcArchive& operator||(vcArchive& ar, vcTextureModel& model) {
     if (loaded.trained_) {
       unsigned long n = 0;
       ar || n;
-      if (n != static_cast<unsigned long>(loaded.bank_.filters()))
+      if (n != static_cast<unsigned long>(loaded.featureCount()))
         throw vcArchive::BadData("Texture model record: feature count does not match the bank");
-      ar.requireReadable(n * n + 2 * n + 1, 8);
-      loaded.floor_.resize(n);
+      const unsigned long floors = loaded.features_ == vcTextureModel::Features::invariant ? n / 3 : n;
+      ar.requireReadable(n * n + n + floors + 1, 8);
+      loaded.floor_.resize(floors);
       loaded.mean_.resize(n);
       loaded.covariance_.resize(n * n);
       for (double& v : loaded.floor_) ar || v;
@@ -427,10 +533,9 @@ vcArchive& operator||(vcArchive& ar, vcTextureModel& model) {
       ar || loaded.threshold_;
       const long nl = static_cast<long>(n);
       bool good = std::isfinite(loaded.threshold_) && loaded.threshold_ >= 0.0;
+      for (const double v : loaded.floor_) good = good && v > 0.0 && std::isfinite(v);
       for (long i = 0; i < nl && good; ++i) {
-        good = loaded.floor_[static_cast<std::size_t>(i)] > 0.0 &&
-               std::isfinite(loaded.floor_[static_cast<std::size_t>(i)]) &&
-               std::isfinite(loaded.mean_[static_cast<std::size_t>(i)]);
+        good = std::isfinite(loaded.mean_[static_cast<std::size_t>(i)]);
         for (long j = 0; j < nl && good; ++j)
           good = loaded.covariance_[static_cast<std::size_t>(i * nl + j)] ==
                  loaded.covariance_[static_cast<std::size_t>(j * nl + i)];

@@ -43,12 +43,15 @@ Model fromRecord(const py::bytes& data) {
 Model build(const std::vector<double>& frequencies, long orientations, double bandwidth, double angularBandwidth,
             const std::optional<std::vector<vcPair<double>>>& sigmas, double support, long oversample,
             double falseAlarmRate, const std::optional<long>& smoothing, const std::optional<long>& margin,
-            double shrinkage) {
+            double shrinkage, const std::string& features) {
+  if (features != "filters" && features != "invariant")
+    throw py::value_error("GaborBank: features must be 'filters' or 'invariant'");
   vcGaborBank bank = sigmas ? vcGaborBank(frequencies, orientations, *sigmas)
                             : vcGaborBank(frequencies, orientations, bandwidth, angularBandwidth);
   bank.support(support);
   bank.oversample(oversample);
-  return Model(bank, falseAlarmRate, smoothing.value_or(-1), margin.value_or(-1), shrinkage);
+  return Model(bank, falseAlarmRate, smoothing.value_or(-1), margin.value_or(-1), shrinkage,
+               features == "invariant" ? Model::Features::invariant : Model::Features::perFilter);
 }
 
 // A stack as a float32 (filters, height, width) array owning its values (no copy).
@@ -94,7 +97,7 @@ const char* kBankDoc = R"doc(A bank of Gabor filters and a defect model of a tex
 
 GaborBank(frequencies, orientations=8, bandwidth=1.0, angular_bandwidth=0.0,
           sigmas=None, support=4.0, oversample=2, false_alarm_rate=0.01,
-          smoothing=None, margin=None, shrinkage=0.0)
+          smoothing=None, margin=None, shrinkage=0.0, features="filters")
 
 Filter k = m * orientations + n passes a Gaussian patch of the spectrum at
 frequencies[m] (cycles per pixel, in (0, 0.5]) in the direction
@@ -110,12 +113,17 @@ rounding and the truncation exp(-support^2 / 2) where the output step is at
 least the filter's sampling grid). energy(..., exact=True) is the reference:
 the library's Gabor filter and full-size banded inverse.
 
-The defect model: features ln(energy + floor) per pixel and filter; train()
-estimates their mean and covariance on defect-free images and sets the
-threshold on the Mahalanobis distance at the (1 - false_alarm_rate) quantile
-of the training pixels. smoothing: radius of a box average of the energies
-(None: 0); margin: border left out, distance 0 there (None: 3 envelope
-sigmas + smoothing); shrinkage in [0, 1] scales the covariance's
+The defect model: features="filters" (default): ln(energy + floor) per pixel
+and filter; features="invariant": per frequency the log of the
+orientation-summed energy, its coherence and the spread of its log over the
+box (3 per frequency, unchanged when the texture turns; for natural
+textures, with frequencies [0.05, 0.1, 0.2, 0.3, 0.4]). train() estimates
+their mean and covariance on defect-free images and sets the threshold on
+the Mahalanobis distance at the (1 - false_alarm_rate) quantile of held-out
+training pixels (each half of the rows measured by a model of the other).
+smoothing: radius of a box average of the energies (None: 0 for "filters",
+24 for "invariant"); margin: border left out, distance 0 there (None: 3
+envelope sigmas + smoothing); shrinkage in [0, 1] scales the covariance's
 off-diagonal entries by 1 - shrinkage.
 
 Images: 2-D uint8, uint16 or float64 arrays (any strides, copied once), up
@@ -139,7 +147,7 @@ void bindTexture(py::module_& m) {
   py::class_<Model>(m, "GaborBank", kBankDoc)
       .def(py::init(&build), "frequencies"_a, "orientations"_a = 8, "bandwidth"_a = 1.0, "angular_bandwidth"_a = 0.0,
            "sigmas"_a = py::none(), "support"_a = 4.0, "oversample"_a = 2, "false_alarm_rate"_a = 0.01,
-           "smoothing"_a = py::none(), "margin"_a = py::none(), "shrinkage"_a = 0.0)
+           "smoothing"_a = py::none(), "margin"_a = py::none(), "shrinkage"_a = 0.0, "features"_a = "filters")
       .def_property_readonly(
           "filters", [](const Model& b) { return b.bank().filters(); }, "len(frequencies) * orientations.")
       .def_property_readonly(
@@ -224,6 +232,14 @@ void bindTexture(py::module_& m) {
           },
           "image"_a, "Mahalanobis distance of each pixel from the model (float64; 0 in the margin).")
       .def(
+          "feature_maps",
+          [](const Model& b, const py::object& image) {
+            return stackArray(onImage(image, "feature_maps", [&](const auto& img) { return b.featureMaps(img); }));
+          },
+          "image"_a,
+          "The trained model's features per pixel, float32 (features, height, width) in the order of mean:\n"
+          "per filter, or per frequency its level, coherence and spread. Releases the GIL.")
+      .def(
           "defects",
           [](const Model& b, const py::object& image) {
             // The template by name: a double image would otherwise pick the overload that takes
@@ -242,6 +258,10 @@ void bindTexture(py::module_& m) {
       .def_property_readonly("margin", &Model::margin, "Border left out (distance 0).")
       .def_property_readonly("shrinkage", &Model::shrinkage, "Off-diagonal covariance shrinkage.")
       .def_property_readonly(
+          "features",
+          [](const Model& b) { return b.features() == Model::Features::invariant ? "invariant" : "filters"; },
+          "The feature set: 'filters' or 'invariant'.")
+      .def_property_readonly(
           "mean",
           [](const Model& b) {
             return py::array_t<double>(static_cast<py::ssize_t>(b.mean().size()), b.mean().data());
@@ -253,7 +273,7 @@ void bindTexture(py::module_& m) {
             const auto n = static_cast<py::ssize_t>(b.mean().size());
             return py::array_t<double>({n, n}, b.covariance().data());
           },
-          "Feature covariance, (filters, filters) (a copy).")
+          "Feature covariance, (features, features) (a copy).")
       .def(py::self == py::self)
       .def("__ne__", [](const Model& a, const Model& b) { return !(a == b); })
       .def("to_bytes", &record, "The model's archive record (`ar || model`).")
@@ -268,6 +288,7 @@ void bindTexture(py::module_& m) {
         for (double v : b.bank().frequencies())
           f += (f.empty() ? "" : ", ") + py::repr(py::float_(v)).cast<std::string>();
         return "GaborBank(frequencies=[" + f + "], orientations=" + std::to_string(b.bank().orientations()) +
+               (b.features() == Model::Features::invariant ? ", features='invariant'" : "") +
                (b.isTrained() ? ", trained)" : ")");
       });
 }

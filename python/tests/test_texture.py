@@ -181,3 +181,37 @@ def test_bad_banks_images_and_records_are_refused(textures):
         vexfilt.GaborBank.from_bytes(record + b"\0")
     with pytest.raises(vexfilt.ArchiveError):
         vexfilt.GaborBank.from_bytes(record[:-3])
+
+
+def test_invariant_features_find_a_patch_on_another_crop(textures):
+    # The honest protocol: trained on the left half of the brick, tested on the right half with a
+    # contrast-matched patch of gravel. The brick's perspective changes its scale from left to
+    # right; the invariant features (level, coherence and spread of the orientation-summed
+    # energy per frequency) carry over where the per-filter ones flag 1.5 % of the clean half.
+    brick, test, flaw = brick_with_patch(textures)
+    half = brick.shape[1] // 2
+    bank = vexfilt.GaborBank([0.05, 0.1, 0.2, 0.3, 0.4], orientations=8, features="invariant")
+    assert bank.features == "invariant" and bank.smoothing == 24
+    bank.train([brick[:, :half]])
+    assert bank.mean.shape == (15,) and bank.covariance.shape == (15, 15)
+    right, patch = test[:, half:], flaw[:, half:]
+    defects = bank.defects(right)
+    m = bank.margin
+    inside = np.zeros(right.shape, bool)
+    inside[m:-m, m:-m] = True
+    found = defects[ndimage.binary_erosion(patch, iterations=16) & inside].mean()
+    false = defects[~ndimage.binary_dilation(patch, iterations=16) & inside].mean()
+    assert found >= 0.95 and false <= 0.01, (found, false)
+    assert bank.defects(brick[:, half:])[inside].mean() <= 0.01  # the clean right half
+    # The features the distances are made of: their mean over the training half is the model's
+    # mean (up to float rounding), the coherences lie in [0, 1] and the spreads are >= 0.
+    features = bank.feature_maps(brick[:, :half])
+    assert features.shape == (15, *right.shape) and features.dtype == np.float32
+    assert np.allclose(features[:, inside].mean(axis=1), bank.mean, rtol=0, atol=1e-4)
+    assert (features[1::3][:, inside] >= 0).all() and (features[1::3][:, inside] <= 1).all()
+    assert (features[2::3][:, inside] >= 0).all()
+    shipped = pickle.loads(pickle.dumps(bank))
+    assert shipped == bank and shipped.features == "invariant"
+    assert shipped.distance(right).tobytes() == bank.distance(right).tobytes()
+    with pytest.raises(ValueError, match="features"):
+        vexfilt.GaborBank([0.1], features="rotation")

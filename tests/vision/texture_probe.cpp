@@ -6,6 +6,11 @@
 //       the energy stack (filters, height, width)
 //   texture_probe defects FREQS N RATE SMOOTHING OUT.f32 TEST.pgm TRAIN.pgm...
 //       the distance map of TEST; prints "threshold T margin M"
+//       SMOOTHING: R, R:SHRINKAGE or R:SHRINKAGE:FEATURES (filters or
+//       invariant; R < 0 the feature set's default radius)
+//   texture_probe features FREQS N RATE SMOOTHING OUT.f32 TEST.pgm TRAIN.pgm...
+//       the same model's feature maps of TEST (features, height, width), then
+//       its distance map; prints "threshold T margin M features F"
 // FREQS: comma-separated cycles per pixel; N: orientations, or N:A (angular
 // bandwidth, degrees) or N:A:B (bandwidth, octaves). SMOOTHING < 0: the default.
 
@@ -79,22 +84,45 @@ int main(int argc, char** argv) {
       out.write(reinterpret_cast<const char*>(s.values.data()), static_cast<std::streamsize>(4 * s.values.size()));
       return 0;
     }
-    if (a.size() >= 8 && a[0] == "defects") {
+    if (a.size() >= 8 && (a[0] == "defects" || a[0] == "features")) {
       const vcGaborBank bank = makeBank(a[1], a[2]);
-      // SMOOTHING, or SMOOTHING:SHRINKAGE.
-      const std::size_t colon = a[4].find(':');
-      vcTextureModel model(bank, std::stod(a[3]), std::stol(a[4].substr(0, colon)), -1,
-                           colon == std::string::npos ? 0.0 : std::stod(a[4].substr(colon + 1)));
+      // SMOOTHING, SMOOTHING:SHRINKAGE or SMOOTHING:SHRINKAGE:FEATURES.
+      std::vector<std::string> parts;
+      for (std::size_t start = 0; start <= a[4].size();) {
+        const std::size_t colon = std::min(a[4].find(':', start), a[4].size());
+        parts.push_back(a[4].substr(start, colon - start));
+        start = colon + 1;
+      }
+      const auto features = parts.size() > 2 && parts[2] == "invariant" ? vcTextureModel::Features::invariant
+                                                                        : vcTextureModel::Features::perFilter;
+      vcTextureModel model(bank, std::stod(a[3]), std::stol(parts[0]), -1, parts.size() > 1 ? std::stod(parts[1]) : 0.0,
+                           features);
       std::vector<vcPelBuffer_const<double>> training;
       for (std::size_t i = 7; i < a.size(); ++i) training.push_back(readPgm(a[i]));
       model.train(training);
-      const vcPelBuffer<double> d = model.distance<double>(readPgm(a[6]));
+      const vcPelBuffer<double> test = readPgm(a[6]);
+      const vcPelBuffer<double> d = model.distance<double>(test);
+      if (a[0] == "features") {
+        const vcTextureStack f = model.featureMaps<double>(test);
+        std::ofstream out(a[5], std::ios::binary);
+        out.write(reinterpret_cast<const char*>(f.values.data()), static_cast<std::streamsize>(4 * f.values.size()));
+        out.close();
+        std::ofstream append(a[5], std::ios::binary | std::ios::app);
+        for (long y = 0; y < d.height(); ++y)
+          for (long x = 0; x < d.width(); ++x) {
+            const float v = static_cast<float>(d.get(x, y));
+            append.write(reinterpret_cast<const char*>(&v), sizeof v);
+          }
+        std::cout << "threshold " << model.threshold() << " margin " << model.margin() << " features "
+                  << model.featureCount() << '\n';
+        return 0;
+      }
       writeMaps(a[5], {&d});
       std::cout << "threshold " << model.threshold() << " margin " << model.margin() << '\n';
       return 0;
     }
-    std::cerr << "usage: texture_probe orient FREQS N IN.pgm OUT.f32 | defects FREQS N RATE SMOOTHING OUT.f32 "
-                 "TEST.pgm TRAIN.pgm...\n";
+    std::cerr << "usage: texture_probe orient FREQS N IN.pgm OUT.f32 | defects|features FREQS N RATE SMOOTHING "
+                 "OUT.f32 TEST.pgm TRAIN.pgm...\n";
     return 2;
   } catch (const std::exception& e) {
     std::cerr << "texture_probe: " << e.what() << '\n';

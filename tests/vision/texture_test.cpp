@@ -367,14 +367,15 @@ TEST(GaborBank, AbortAndTimeOutAreHonoured) {
 namespace {
 
 // A woven-looking texture: two crossed gratings and noise; with a square
-// patch where the weave turns by `turn` radians.
+// patch where the weave turns by `turn` radians and has the frequency
+// `patchFrequency` (cycles per pixel; the rest 0.12).
 vcPelBuffer<double> weave(long n, std::uint32_t salt, long patchX = -1, long patchY = -1, long patchSize = 0,
-                          double turn = 0.6) {
+                          double turn = 0.6, double patchFrequency = 0.12) {
   vcPelBuffer<double> image(n, n);
   const auto a = grating(n, n, 0.12, 0.3, 30.0, 25.0, salt);
   const auto b = grating(n, n, 0.12, 0.3 + kPi / 2, 30.0, 0.0, salt + 1);
-  const auto c = grating(n, n, 0.12, 0.3 + turn, 30.0, 25.0, salt + 2);
-  const auto d = grating(n, n, 0.12, 0.3 + turn + kPi / 2, 30.0, 0.0, salt + 3);
+  const auto c = grating(n, n, patchFrequency, 0.3 + turn, 30.0, 25.0, salt + 2);
+  const auto d = grating(n, n, patchFrequency, 0.3 + turn + kPi / 2, 30.0, 0.0, salt + 3);
   for (long y = 0; y < n; ++y)
     for (long x = 0; x < n; ++x) {
       const bool in = x >= patchX && x < patchX + patchSize && y >= patchY && y < patchY + patchSize;
@@ -527,10 +528,11 @@ TEST(TextureModel, ArchiveRoundTripAndMalformedRecords) {
     vcTextureModel target;
     in || target;
   };
-  const unsigned char v1 = 1;
-  EXPECT_THROW(patched(0, &v1, 1), vcArchive::UnknownVersion);
+  const unsigned char v2 = 2;
+  EXPECT_THROW(patched(0, &v2, 1), vcArchive::UnknownVersion);
   // Layout: version, has-bank, bank (version, M, 3M doubles, orientations,
-  // support, oversample), rate, smoothing, margin, trained, n, ...
+  // support, oversample), rate, smoothing, margin, shrinkage, feature set,
+  // trained, n, ...
   const std::size_t bankAt = 2, mAt = bankAt + 1;
   const unsigned long hugeM = 1ul << 40;
   EXPECT_THROW(patched(mAt, &hugeM, 8), vcArchive::BadData);
@@ -540,7 +542,12 @@ TEST(TextureModel, ArchiveRoundTripAndMalformedRecords) {
   const std::size_t rateAt = orientAt + 24;
   const double badRate = 0.9;
   EXPECT_THROW(patched(rateAt, &badRate, 8), vcArchive::BadData);
-  const std::size_t nAt = rateAt + 8 + 24 + 1;
+  const std::size_t featuresAt = rateAt + 8 + 24;
+  const unsigned char badFeatures = 2;
+  EXPECT_THROW(patched(featuresAt, &badFeatures, 1), vcArchive::BadData);
+  const unsigned char invariant = 1;  // 6 features, not the 8 the record holds
+  EXPECT_THROW(patched(featuresAt, &invariant, 1), vcArchive::BadData);
+  const std::size_t nAt = featuresAt + 1 + 1;
   const unsigned long hugeN = 1ul << 60;
   EXPECT_THROW(patched(nAt, &hugeN, 8), vcArchive::BadData);
   const unsigned long fewer = 7;  // the bank has 8 filters
@@ -548,4 +555,172 @@ TEST(TextureModel, ArchiveRoundTripAndMalformedRecords) {
   const std::size_t covAt = nAt + 8 + 2 * 8 * 8;
   const double negative = -1.0;
   EXPECT_THROW(patched(covAt, &negative, 8), vcArchive::BadData);
+
+  // A record of version 0 (no feature-set byte) still loads, as per-filter
+  // features.
+  {
+    std::vector<unsigned char> old = bytes;
+    old.erase(old.begin() + static_cast<long>(featuresAt));
+    old[0] = 0;
+    vcMemoryArchive in(old);
+    vcTextureModel loaded;
+    in || loaded;
+    EXPECT_TRUE(loaded == model);
+    EXPECT_EQ(in.position(), old.size());
+  }
+
+  // An invariant model: round trip, and every truncation fails cleanly.
+  vcTextureModel inv(bank, 0.02, 6, 16, 0.0, vcTextureModel::Features::invariant);
+  inv.train(std::vector<vcPelBuffer_const<double>>{weave(128, 5)});
+  vcMemoryArchive invOut;
+  invOut || inv;
+  const std::vector<unsigned char> invBytes = invOut.bytes();
+  {
+    vcMemoryArchive in(invBytes);
+    vcTextureModel loaded;
+    in || loaded;
+    EXPECT_TRUE(loaded == inv);
+    EXPECT_EQ(loaded.featureCount(), 6);
+    const auto image = weave(128, 6, 40, 40, 30);
+    const auto a = inv.distance<double>(image), b = loaded.distance<double>(image);
+    for (long y = 0; y < 128; y += 7)
+      for (long x = 0; x < 128; x += 5) EXPECT_EQ(a.get(x, y), b.get(x, y));
+  }
+  for (std::size_t n = 0; n < invBytes.size(); n += 1 + n / 16) {
+    vcMemoryArchive in(std::vector<unsigned char>(invBytes.begin(), invBytes.begin() + static_cast<long>(n)));
+    vcTextureModel target;
+    EXPECT_THROW(in || target, vcException) << n;
+    EXPECT_TRUE(target == vcTextureModel());
+  }
+  {
+    std::vector<unsigned char> b = invBytes;  // as a per-filter record its counts are wrong
+    b[featuresAt] = 0;
+    vcMemoryArchive in(b);
+    vcTextureModel target;
+    EXPECT_THROW(in || target, vcArchive::BadData);
+  }
+}
+
+// The invariant features (per frequency: level, coherence and spread of the
+// orientation-summed energy) do not change when the texture turns, and see
+// a change of scale. Oracle for the invariance: transposing an image maps
+// the bank's direction n onto N/2 - n (mod N), a permutation of the 8
+// directions, so the distances of the transposed image are the transposed
+// distances (up to the fast energies' rounding).
+TEST(TextureModel, InvariantFeaturesIgnoreTurnsAndSeeScale) {
+  const vcGaborBank bank({0.06, 0.12, 0.24}, 8);
+  vcTextureModel model(bank, 0.01, -1, -1, 0.0, vcTextureModel::Features::invariant);
+  EXPECT_EQ(model.smoothing(), vcTextureModel::kInvariantSmoothing);
+  EXPECT_EQ(model.featureCount(), 9);
+  model.train(std::vector<vcPelBuffer_const<double>>{weave(512, 1), weave(512, 11)});
+  const long m = model.margin();
+  ASSERT_LT(m, 128);
+
+  const auto image = weave(512, 3, 192, 192, 128, 0.0, 0.17);
+  vcPelBuffer<double> transposed(512, 512);
+  for (long y = 0; y < 512; ++y)
+    for (long x = 0; x < 512; ++x) transposed.set(y, x, image.get(x, y));
+  const auto d = model.distance<double>(image), dt = model.distance<double>(transposed);
+  double worst = 0.0, largest = 0.0;
+  for (long y = m; y < 512 - m; ++y)
+    for (long x = m; x < 512 - m; ++x) {
+      worst = std::max(worst, std::fabs(d.get(x, y) - dt.get(y, x)));
+      largest = std::max(largest, d.get(x, y));
+    }
+  EXPECT_LT(worst, 1e-3 * largest);
+
+  // Share of the square's interior (beyond the box and an envelope width
+  // from its edge) flagged, and of the pixels as far outside it.
+  const long grow = model.smoothing() + static_cast<long>(std::ceil(bank.envelopeSigma()));
+  const auto shares = [&](const vcPelBuffer<unsigned char>& map) {
+    long in = 0, inHits = 0, out = 0, outHits = 0;
+    for (long y = m; y < 512 - m; ++y)
+      for (long x = m; x < 512 - m; ++x) {
+        const bool inside = x >= 192 + grow && x < 320 - grow && y >= 192 + grow && y < 320 - grow;
+        const bool outside = x < 192 - grow || x >= 320 + grow || y < 192 - grow || y >= 320 + grow;
+        if (inside) ++in, inHits += map.get(x, y);
+        if (outside) ++out, outHits += map.get(x, y);
+      }
+    return std::pair<double, double>{static_cast<double>(inHits) / static_cast<double>(in),
+                                     static_cast<double>(outHits) / static_cast<double>(out)};
+  };
+  // The weave at another scale (0.17 against 0.12 cycles per pixel) is found.
+  const auto [scaleFound, scaleFalse] = shares(model.defectsFromDistances(d));
+  EXPECT_GT(scaleFound, 0.95);
+  EXPECT_LT(scaleFalse, 0.03);
+  // The same weave turned by 34 degrees is the same texture to these
+  // features (the per-filter model finds it: see above).
+  const auto [turnFound, turnFalse] = shares(model.defects<double>(weave(512, 5, 192, 192, 128, 0.6)));
+  EXPECT_LT(turnFound, 0.05);
+  EXPECT_LT(turnFalse, 0.03);
+  std::printf("invariant features: other scale %.1f %% found (%.2f %% false), turned weave %.1f %% flagged\n",
+              100.0 * scaleFound, 100.0 * scaleFalse, 100.0 * turnFound);
+}
+
+// The invariant features against known answers on gratings of frequency 0.12
+// (the middle filters' centre): the level moves by ln 2 when the amplitude
+// doubles, the coherence does not depend on the grating's direction, the
+// spread is 0 for a constant envelope and ln(4) / 2 (the standard deviation
+// of two equal halves ln a and ln 4a) where the box straddles an amplitude
+// step of 4 evenly.
+TEST(TextureModel, InvariantFeaturesOfGratings) {
+  const vcGaborBank bank({0.06, 0.12, 0.24}, 8);
+  vcTextureModel model(bank, 0.01, -1, -1, 0.0, vcTextureModel::Features::invariant);
+  model.train(std::vector<vcPelBuffer_const<double>>{grating(512, 512, 0.12, 0.3, 40.0, 10.0)});
+  const long m = model.margin();
+  // Plane `k`'s value at pixel (x, y) of an image's features.
+  const auto at = [](const vcTextureStack& s, long k, long x, long y) { return s.plane(k)[y * s.width + x]; };
+  const auto level = [&](double a, double t) { return model.featureMaps<double>(grating(512, 512, 0.12, t, a)); };
+  const vcTextureStack a40 = level(40.0, 0.3), a80 = level(80.0, 0.3);
+  double coherence[3] = {};
+  const double turns[3] = {0.3, 1.2, 2.0};
+  for (int i = 0; i < 3; ++i) coherence[i] = at(level(40.0, turns[i]), 4, 256, 256);
+  for (long y = m; y < 512 - m; y += 37)
+    for (long x = m; x < 512 - m; x += 41) {
+      EXPECT_NEAR(at(a80, 3, x, y) - at(a40, 3, x, y), std::log(2.0), 2e-3);
+      EXPECT_NEAR(at(a40, 4, x, y), at(a80, 4, x, y), 1e-3);  // coherence: no level (but the floor)
+      EXPECT_LT(at(a40, 5, x, y), 0.01f);                     // spread of a constant envelope
+    }
+  for (int i = 1; i < 3; ++i) EXPECT_NEAR(coherence[i], coherence[0], 0.02) << turns[i];
+  EXPECT_GT(coherence[0], 0.5);  // one direction (about 0.72 for a grating, see the maps)
+
+  // Amplitude 20 left of column 256, 80 from it on.
+  vcPelBuffer<double> step = grating(512, 512, 0.12, 0.3, 20.0);
+  const auto strong = grating(512, 512, 0.12, 0.3, 80.0);
+  for (long y = 0; y < 512; ++y)
+    for (long x = 256; x < 512; ++x) step.set(x, y, strong.get(x, y));
+  const vcTextureStack s = model.featureMaps<double>(step);
+  EXPECT_NEAR(at(s, 5, 256, 256), std::log(4.0) / 2.0, 0.1);  // less: the envelopes blur the step
+  // The level is the log of the box's mean energy: 24 columns at 20, 25 at 80.
+  EXPECT_NEAR(at(s, 3, 256, 256) - at(a40, 3, 256, 256), std::log((24.0 * 20.0 + 25.0 * 80.0) / (49.0 * 40.0)), 0.02);
+  EXPECT_LT(at(s, 5, 256 - 100, 256), 0.01f);
+  EXPECT_LT(at(s, 5, 256 + 100, 256), 0.01f);
+  std::printf("invariant features of gratings: coherence %.3f %.3f %.3f, spread at a 4x step %.3f (ln 4 / 2 = %.3f)\n",
+              coherence[0], coherence[1], coherence[2], at(s, 5, 256, 256), std::log(4.0) / 2.0);
+}
+
+// An abort at any poll of an invariant model's training leaves the model as
+// it was; one during distance() leaves by the exception too.
+TEST(TextureModel, InvariantTrainingHonoursEveryPoll) {
+  const vcGaborBank bank({0.1, 0.2}, 4);
+  const auto image = grating(128, 128, 0.15, 0.5, 40.0, 5.0);
+  vcTextureModel model(bank, 0.01, 4, 12, 0.0, vcTextureModel::Features::invariant);
+  const long before = vsys_attention_polls();
+  model.train(std::vector<vcPelBuffer_const<double>>{image});
+  const long polls = vsys_attention_polls() - before;
+  ASSERT_GT(polls, 8);
+  const vcTextureModel trained = model;
+  const auto other = grating(128, 128, 0.1, 0.0, 40.0, 5.0);
+  for (long n = 1; n <= polls; ++n) {
+    vsys_fail_poll_after(n, VSYS_ABORTED);
+    EXPECT_THROW(model.train(std::vector<vcPelBuffer_const<double>>{other}), vcAbortRequested) << n;
+    vsys_fail_poll_after(0, VSYS_OK);
+    ASSERT_TRUE(model == trained) << n;
+  }
+  const long beforeDistance = vsys_attention_polls();
+  (void)model.distance<double>(other);
+  const long distancePolls = vsys_attention_polls() - beforeDistance;
+  vsys_fail_poll_after(distancePolls, VSYS_TIMED_OUT);
+  EXPECT_THROW((void)model.distance<double>(other), vcTimedOut);
+  vsys_fail_poll_after(0, VSYS_OK);
 }

@@ -216,6 +216,24 @@ class VEXFILT_API vcGaborBank {
 // the training images hold few independent samples of the texture). The
 // covariance gets a ridge of 1e-9 times its mean diagonal so
 // that it is always invertible.
+//
+// Two feature sets (features()):
+//  - perFilter (the default): the log energy of every filter, as above;
+//    filters() features. Sees a change of orientation (a turned weave).
+//  - invariant: per frequency f_m, three features that do not change when
+//    the texture turns: the log of the orientation-summed energy
+//    S = sum_n E_{m,n} averaged over the box, ln(<S> + floor_m); its
+//    coherence |<sum_n E_{m,n} e^{2 i theta_n}>| / (<S> + floor_m) in [0, 1]
+//    (how strongly oriented the texture is at that scale, whatever the
+//    direction); and the spread of ln(S + floor_m) over the box (its
+//    standard deviation: a texture of sparse edges against one of dense
+//    detail). <.> is the box average of radius smoothing(), which for this
+//    set defaults to kInvariantSmoothing. 3 * frequencies features. Natural
+//    textures (grass, gravel, a brick wall in perspective) are told apart by
+//    the shape of their energy over the scales more than by its direction,
+//    and a photograph's drift in scale or orientation moves the per-filter
+//    energies far more than these. Exact functions of the energies: no
+//    approximation beyond the bank's.
 // ---------------------------------------------------------------------------
 
 class vcTextureModel;
@@ -225,17 +243,23 @@ class VEXFILT_API vcTextureModel {
  public:
   static constexpr long kMaxSmoothing = 256;
   static constexpr long kMaxMargin = 1024;
+  // The feature sets (see above); the archive stores the enumerator's value.
+  enum class Features : unsigned char { perFilter = 0, invariant = 1 };
+  // The invariant set's default box radius: its coherence and spread are
+  // statistics over the box and need area (a 49-pixel box).
+  static constexpr long kInvariantSmoothing = 24;
 
   // Empty: no bank; everything but assignment and loading throws Uninitialized.
   vcTextureModel() = default;
   // An untrained model. smoothing and margin < 0 take their defaults: r = 0
-  // (the energies are already averages over their envelopes; a box widens
-  // the halo around a flaw by its radius) and margin = ceil(3 s) + r,
+  // for per-filter features (the energies are already averages over their
+  // envelopes; a box widens the halo around a flaw by its radius),
+  // kInvariantSmoothing for invariant ones, and margin = ceil(3 s) + r,
   // s = bank.envelopeSigma().
   // falseAlarmRate in (0, 0.5].
   // shrinkage in [0, 1] (default 0: the full covariance).
   explicit vcTextureModel(const vcGaborBank& bank, double falseAlarmRate = 0.01, long smoothing = -1, long margin = -1,
-                          double shrinkage = 0.0);
+                          double shrinkage = 0.0, Features features = Features::perFilter);
 
   bool operator==(const vcTextureModel& other) const;
 
@@ -245,10 +269,14 @@ class VEXFILT_API vcTextureModel {
   long smoothing() const { return smoothing_; }
   long margin() const { return margin_; }
   double shrinkage() const { return shrinkage_; }
+  Features features() const { return features_; }
+  // Features per pixel: filters() per filter, 3 * frequencies invariant.
+  long featureCount() const;
   // The decision threshold on the distance; set by training, may be changed.
   double threshold() const;
   void threshold(double value);
-  // Mean (filters()) and covariance (filters()^2, row-major) of the features.
+  // Mean (featureCount()) and covariance (its square, row-major) of the
+  // features.
   const std::vector<double>& mean() const { return mean_; }
   const std::vector<double>& covariance() const { return covariance_; }
 
@@ -266,14 +294,21 @@ class VEXFILT_API vcTextureModel {
   // The same from a distance map (a name of its own: as an overload of
   // defects() it would take every double image for a distance map).
   vcPelBuffer<unsigned char> defectsFromDistances(const vcPelBuffer_const<double>& distances) const;
+  // The features the distances are made of, featureCount() planes of the
+  // image's size in the order of mean(): per filter, or per frequency its
+  // level, coherence and spread (planes 3m, 3m + 1, 3m + 2). Trained models.
+  template <class T>
+  vcTextureStack featureMaps(const vcPelBuffer_const<T>& image) const;
 
  private:
   struct Sums;  // running sums of the training features
   void requireTrained() const;
   void factor();  // cholesky_ from covariance_; false when not positive definite
-  // Features of an image: filters() planes of w x h.
+  // Features of an image: featureCount() planes of w x h (before training,
+  // per filter: the smoothed energies without the logarithm; invariant: with
+  // floors from the image itself).
   template <class T>
-  vcTextureStack features(const vcPelBuffer_const<T>& image) const;
+  vcTextureStack featuresOf(const vcPelBuffer_const<T>& image) const;
   vcPelBuffer<double> distanceOf(const vcTextureStack& features) const;
 
   vcGaborBank bank_;
@@ -283,8 +318,9 @@ class VEXFILT_API vcTextureModel {
   long smoothing_ = 0;
   long margin_ = 0;
   double shrinkage_ = 0.0;
+  Features features_ = Features::perFilter;
   double threshold_ = 0.0;
-  std::vector<double> floor_;
+  std::vector<double> floor_;  // per filter, or per frequency for invariant features
   std::vector<double> mean_;
   std::vector<double> covariance_;
   std::vector<double> cholesky_;  // lower factor of the ridged covariance (derived)
