@@ -65,10 +65,51 @@
 // All runs are const: one bank or trained model serves many threads.
 #pragma once
 
+#include <cstddef>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "filt/fft.h"
 #include "filt/freqfilt.h"
+
+// Raw storage of stacks (texture_bank.cpp): blocks of 2 MiB and more are mapped
+// directly, 2 MiB aligned, advised for huge pages; smaller ones come from
+// operator new.
+struct VEXFILT_API vc_TextureStorage {
+  static void* allocate(std::size_t bytes);
+  static void release(void* p, std::size_t bytes) noexcept;
+};
+
+// Storage of a stack's values: a vector that leaves new floats uninitialised
+// (every producer writes every value) and takes large blocks straight from
+// the system, 2 MiB aligned and advised for huge pages where the system
+// offers them (one page fault per 2 MiB instead of per 4 KiB: a 16-plane
+// 2048^2 stack is 256 MiB). Otherwise an ordinary std::vector<float>.
+template <class T>
+struct vcTextureAllocator {
+  using value_type = T;
+  vcTextureAllocator() = default;
+  template <class U>
+  vcTextureAllocator(const vcTextureAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) {
+    if (n > static_cast<std::size_t>(-1) / 2 / sizeof(T)) throw std::bad_array_new_length();
+    return static_cast<T*>(vc_TextureStorage::allocate(n * sizeof(T)));
+  }
+  void deallocate(T* p, std::size_t n) noexcept { vc_TextureStorage::release(p, n * sizeof(T)); }
+  // Default-initialises: no zero fill for values about to be written.
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    if constexpr (sizeof...(Args) == 0)
+      ::new (static_cast<void*>(p)) U;
+    else
+      ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+  template <class U>
+  bool operator==(const vcTextureAllocator<U>&) const noexcept {
+    return true;
+  }
+};
 
 // A stack of maps: `filters` planes of height x width floats, plane-major,
 // row-major (the Python shape (filters, height, width)).
@@ -76,7 +117,7 @@ struct VEXFILT_API vcTextureStack {
   long filters = 0;
   long width = 0;
   long height = 0;
-  std::vector<float> values;
+  std::vector<float, vcTextureAllocator<float>> values;
 
   float* plane(long k) { return values.data() + static_cast<std::size_t>(k * width * height); }
   const float* plane(long k) const { return values.data() + static_cast<std::size_t>(k * width * height); }
