@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <numbers>
 
+#include "fft/engine/engine.h"
 #include "fft/engine/large_array.h"
 #include "filt/vision/texture.h"
 #include "vexsys/attention.h"
@@ -127,8 +129,22 @@ Axis axisOf(long size, long step, double sigma, long oversample) {
   a.samples = size / a.grid;
   a.phi = sigma * static_cast<double>(a.grid);
   a.weights.resize(static_cast<std::size_t>((a.factor - 1) * kTaps));
-  for (long r = 1; r < a.factor; ++r)
-    wienerWeights(a.phi, static_cast<double>(r) / static_cast<double>(a.factor), a.weights.data() + (r - 1) * kTaps);
+  // Fraction F - r is fraction r mirrored (the same problem reflected about
+  // the middle of the grid interval): its weights are set to fraction r's in
+  // reverse order, and the middle fraction's to the mean of its own and their
+  // reverse, so that the kernels' symmetric forms use exactly these weights
+  // (to a rounding of the pairs' half sums).
+  const long F = a.factor;
+  for (long r = 1; 2 * r <= F; ++r) {
+    double* w = a.weights.data() + (r - 1) * kTaps;
+    wienerWeights(a.phi, static_cast<double>(r) / static_cast<double>(F), w);
+    if (2 * r == F) {
+      for (long j = 0; j < kTaps / 2; ++j) w[j] = w[kTaps - 1 - j] = 0.5 * (w[j] + w[kTaps - 1 - j]);
+    } else {
+      double* m = a.weights.data() + (F - r - 1) * kTaps;
+      for (long j = 0; j < kTaps; ++j) m[j] = w[kTaps - 1 - j];
+    }
+  }
   return a;
 }
 
@@ -371,10 +387,16 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
   // every grid pixels exactly (e^(2 pi i u m / P) repeats with period P).
   const long cx = std::lround(cxf), cy = std::lround(cyf);
 
-  vcFrequencyBuffer small(P, Q);
+  // The small array: interleaved complex floats, P per row, Q rows, the
+  // engine's layout. Bare storage, not zero-filled as a whole first: each row
+  // is cleared just before the fold writes it (while it is in cache), and
+  // the rows the window does not reach are cleared first.
+  std::unique_ptr<float[]> smallArray(new float[static_cast<std::size_t>(2 * P * Q)]);
+  float* const sm = smallArray.get();
   {
     const float* in = vf_texture::SpectrumAccess::data(spectrum);
-    float* sm = vf_texture::SpectrumAccess::data(small);
+    const long visited = v0 <= v1 ? std::min(v1 - v0 + 1, Q) : 0, start = ((v0 - cy) % Q + Q) % Q;
+    for (long i = visited; i < Q; ++i) std::fill_n(sm + 2 * P * ((start + i) % Q), 2 * P, 0.0f);
     std::vector<double> acc(static_cast<std::size_t>(2 * P));
     // Target row by target row: the source rows v = tr + cy (mod Q) of the
     // window add up in double, rounded once to the small array. Where the
@@ -383,6 +405,7 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
     const bool rowsAlone = v1 - v0 + 1 <= Q;
     for (long first = v0; first <= std::min(v1, v0 + Q - 1); ++first) {
       float* srow = sm + 2 * P * (((first - cy) % Q + Q) % Q);
+      std::fill_n(srow, 2 * P, 0.0f);
       bool any = false, cleared = false;
       for (long v = first; v <= v1; v += Q) {
         const double dy = static_cast<double>(v) - cyf;
@@ -429,68 +452,70 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
   // When the window's rows fit the small array they are its only non-zero
   // rows: in the centered row frame (row Q/2 is the zero frequency) rows
   // v - cy + Q/2. The inverse skips the others, as it does after the
-  // library's Gabor filter.
-  if (const long lo = v0 - cy + Q / 2, hi = v1 - cy + Q / 2; v0 <= v1 && lo >= 0 && hi < Q)
-    vf_texture::SpectrumAccess::band(small, lo, hi);
-  vfInverseFFT(small, small, true);
+  // library's Gabor filter. The engine's in-place inverse, as the library's
+  // in-place inverse of a buffer calls it (same bits, same polls).
+  long bandMin = 0, bandMax = Q;
+  if (const long lo = v0 - cy + Q / 2, hi = v1 - cy + Q / 2; v0 <= v1 && lo >= 0 && hi < Q) {
+    bandMin = lo;
+    bandMax = hi;
+  }
+  vf_ComplexFFT2D(sm, P, Q, -1, bandMin, bandMax);
   poll();
 
-  // Outputs: the complex envelope interpolated along the rows, then down
-  // (kTaps weights), its magnitude taken last and scaled as the full-size
-  // inverse (1 / (W H)). Rows of the small array are read into double,
-  // planar, with kBefore samples before and kTaps - 1 - kBefore after from
-  // the periodic wrap. (Magnitudes of float sums cannot overflow in double.)
+  // Outputs: the complex envelope interpolated down, then along the rows
+  // (kTaps weights each), its magnitude taken last and scaled as the full-size
+  // inverse (1 / (W H)). Down first: the pass down works on rows of the small
+  // array (P samples, not W outputs), and each output row is then made from
+  // one such row in cache. Rows of the small array are read into double,
+  // planar (P + kTaps - 1 real parts, then as many imaginary parts), with
+  // kBefore samples before and kTaps - 1 - kBefore after from the periodic
+  // wrap. (Magnitudes of float sums cannot overflow in double.)
   const vf_texture::Kernels kern = vf_texture::bestKernels();
-  const float* grid = vf_texture::SpectrumAccess::data(small);
+  const float* grid = sm;
   const double scale = 1.0 / (X * Y);
   const long padded = P + kTaps - 1;
-  std::vector<double> padRe(static_cast<std::size_t>(padded)), padIm(static_cast<std::size_t>(padded));
-  // Interpolated rows in kTaps slots (q & 7): the rows an output row reads
-  // are kTaps consecutive rows modulo Q, a power of two, never sharing a slot.
-  std::vector<double> slots(static_cast<std::size_t>(2 * kTaps * ow));
+  // Grid rows in kTaps slots (q & 7): the rows an output row reads are kTaps
+  // consecutive rows modulo Q, a power of two, never sharing a slot.
+  std::vector<double> slots(static_cast<std::size_t>(2 * kTaps * padded));
   long tags[kTaps];
   std::fill(tags, tags + kTaps, -1L);
   const auto gridRow = [&](long q) -> const double* {
     q = (q % Q + Q) % Q;
-    double* re = slots.data() + (q & (kTaps - 1)) * 2 * ow;
+    double* re = slots.data() + (q & (kTaps - 1)) * 2 * padded;
     if (tags[q & (kTaps - 1)] == q) return re;
     tags[q & (kTaps - 1)] = q;
-    double* im = re + ow;
+    double* im = re + padded;
     const float* g = grid + 2 * q * P;
-    if (ax.factor == 1) {  // read off every (step / grid)-th sample
-      const long by = step / ax.grid;
-      for (long i = 0; i < ow; ++i) {
-        re[i] = static_cast<double>(g[2 * i * by]);
-        im[i] = static_cast<double>(g[2 * i * by + 1]);
-      }
-      return re;
-    }
     for (long i = 0; i < P; ++i) {
-      padRe[static_cast<std::size_t>(i + kBefore)] = static_cast<double>(g[2 * i]);
-      padIm[static_cast<std::size_t>(i + kBefore)] = static_cast<double>(g[2 * i + 1]);
+      re[i + kBefore] = static_cast<double>(g[2 * i]);
+      im[i + kBefore] = static_cast<double>(g[2 * i + 1]);
     }
     for (long i = 0; i < kBefore; ++i) {  // the wrap: samples -kBefore .. -1
-      const std::size_t from = static_cast<std::size_t>(((i - kBefore) % P + P) % P + kBefore);
-      padRe[static_cast<std::size_t>(i)] = padRe[from];
-      padIm[static_cast<std::size_t>(i)] = padIm[from];
+      const long from = ((i - kBefore) % P + P) % P + kBefore;
+      re[i] = re[from];
+      im[i] = im[from];
     }
     for (long i = P + kBefore; i < padded; ++i) {  // and P .. P + kTaps - 2 - kBefore
-      const std::size_t from = static_cast<std::size_t>((i - kBefore) % P + kBefore);
-      padRe[static_cast<std::size_t>(i)] = padRe[from];
-      padIm[static_cast<std::size_t>(i)] = padIm[from];
-    }
-    // Fraction by fraction: every F-th output from the padded row.
-    const long F = ax.factor, coarse = (ow + F - 1) / F;
-    for (long m = 0; m < coarse; ++m) {
-      re[m * F] = padRe[static_cast<std::size_t>(m + kBefore)];
-      im[m * F] = padIm[static_cast<std::size_t>(m + kBefore)];
-    }
-    for (long rr = 1; rr < F; ++rr) {
-      const double* w = ax.weights.data() + (rr - 1) * kTaps;
-      const long count = (ow - rr + F - 1) / F;  // outputs m F + rr below ow
-      kern.interpolate(w, padRe.data(), padIm.data(), count, re + rr, im + rr, F);
+      const long from = (i - kBefore) % P + kBefore;
+      re[i] = re[from];
+      im[i] = im[from];
     }
     return re;
+  };
+  // The rows between grid rows n and n + 1 (fractions 1 .. Fy - 1), made
+  // together from the same kTaps grid rows.
+  const long Fy = ay.factor;
+  std::vector<double> between(static_cast<std::size_t>(std::max(Fy - 1, 1L) * 2 * padded));
+  std::vector<double*> betweenRows(static_cast<std::size_t>(std::max(Fy - 1, 1L)));
+  for (long r = 0; r + 1 < Fy; ++r) betweenRows[static_cast<std::size_t>(r)] = between.data() + r * 2 * padded;
+  long betweenTag = -1;
+  // One output row from a row of samples (real parts, then imaginary parts,
+  // padded): read off or interpolated across.
+  const auto across = [&](const double* re, float* o) {
+    if (ax.factor == 1)
+      kern.magnitude(re + kBefore, re + padded + kBefore, ow, scale, o);
+    else
+      kern.magnitudeAcross(ax.weights.data(), ax.factor, re, re + padded, ow, scale, o);
   };
   for (long j = 0; j < oh; ++j) {
     if ((j & 255) == 255) poll();
@@ -498,18 +523,19 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
     const long y = j * step;
     const long n0 = y / ay.grid, rr = (y % ay.grid) / step;
     if (rr == 0) {
-      if (ax.factor == 1 && ax.grid == step) {  // a row of the small array as it is
+      if (ax.factor == 1 && ax.grid == step)  // a row of the small array as it is
         kern.magnitudeInterleaved(grid + 2 * P * (n0 % Q), ow, scale, o);
-      } else {
-        const double* re = gridRow(n0);
-        kern.magnitude(re, re + ow, ow, scale, o);
-      }
+      else
+        across(gridRow(n0), o);
       continue;
     }
-    const double* w = ay.weights.data() + (rr - 1) * kTaps;
-    const double* rows[kTaps];
-    for (long t = 0; t < kTaps; ++t) rows[t] = gridRow(n0 - kBefore + t);
-    kern.magnitudeDown(w, rows, ow, scale, o);
+    if (betweenTag != n0) {
+      const double* rows[kTaps];
+      for (long t = 0; t < kTaps; ++t) rows[t] = gridRow(n0 - kBefore + t);
+      kern.interpolateDown(ay.weights.data(), Fy, rows, 2 * padded, betweenRows.data());
+      betweenTag = n0;
+    }
+    across(betweenRows[static_cast<std::size_t>(rr - 1)], o);
   }
 }
 

@@ -13,7 +13,7 @@ namespace {
 
 namespace vf_texture {
 Kernels avx2Kernels() {
-  return {interpolateRows, magnitudeDownRows, magnitudeRow, magnitudeInterleavedRow};
+  return {interpolateDownRows, magnitudeAcrossRow, magnitudeRow, magnitudeInterleavedRow};
 }
 }  // namespace vf_texture
 
