@@ -388,9 +388,10 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
   const long cx = std::lround(cxf), cy = std::lround(cyf);
 
   // The small array: interleaved complex floats, P per row, Q rows, the
-  // engine's layout. Bare storage, not zero-filled as a whole first: each row
-  // is cleared just before the fold writes it (while it is in cache), and
-  // the rows the window does not reach are cleared first.
+  // engine's layout. Bare storage, not zero-filled as a whole first: the fold
+  // writes every cell of the rows it visits (a row's segment and zeros around
+  // it, or the whole row from the sums), and the rows the window does not
+  // reach are cleared first.
   std::unique_ptr<float[]> smallArray(new float[static_cast<std::size_t>(2 * P * Q)]);
   float* const sm = smallArray.get();
   {
@@ -405,8 +406,7 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
     const bool rowsAlone = v1 - v0 + 1 <= Q;
     for (long first = v0; first <= std::min(v1, v0 + Q - 1); ++first) {
       float* srow = sm + 2 * P * (((first - cy) % Q + Q) % Q);
-      std::fill_n(srow, 2 * P, 0.0f);
-      bool any = false, cleared = false;
+      bool any = false, cleared = false, alone = false;
       for (long v = first; v <= v1; v += Q) {
         const double dy = static_cast<double>(v) - cyf;
         const double disc = B * B * dy * dy - A * (C * dy * dy - emax);
@@ -424,6 +424,12 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
         const double q = std::exp(-2.0 * A);
         long su = (ua % W + W) % W, du = ((ua - cx) % P + P) % P;
         if (rowsAlone && ub - ua + 1 <= P) {
+          // The row's one segment: the cells around it are cleared.
+          alone = true;
+          for (long i = du + ub - ua + 1; i < du + P; ++i) {
+            const long c = i % P;
+            srow[2 * c] = srow[2 * c + 1] = 0.0f;
+          }
           for (long u = ua; u <= ub; ++u) {
             srow[2 * du] = static_cast<float>(static_cast<double>(row[2 * su]) * g);
             srow[2 * du + 1] = static_cast<float>(static_cast<double>(row[2 * su + 1]) * g);
@@ -445,7 +451,10 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
           if (++du == P) du = 0;
         }
       }
-      if (!any) continue;
+      if (!any) {
+        if (!alone) std::fill_n(srow, 2 * P, 0.0f);  // no cell of the window
+        continue;
+      }
       for (long i = 0; i < 2 * P; ++i) srow[i] = static_cast<float>(acc[static_cast<std::size_t>(i)]);
     }
   }
