@@ -8,7 +8,6 @@
 #include <numbers>
 
 #include "fft/engine/engine.h"
-#include "fft/engine/large_array.h"
 #include "filt/vision/texture.h"
 #include "vexsys/attention.h"
 #include "vision/texture_kernels.h"
@@ -182,49 +181,6 @@ AxisError axisError(const Axis& a) {
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// Stack storage
-// ---------------------------------------------------------------------------
-
-// Blocks of kHugeArrayBytes and more: mapped afresh, 2 MiB aligned (the
-// mapping is 2 MiB longer; the unaligned head and tail go back at once) and
-// advised for huge pages; the pages are then faulted in by the energies'
-// first writes, with no zero fill before. Smaller blocks: operator new.
-void* vc_TextureStorage::allocate(std::size_t bytes) {
-  if (bytes < kHugeArrayBytes) return ::operator new(bytes == 0 ? 1 : bytes);
-  if (bytes > SIZE_MAX / 2) throw std::bad_alloc();
-  const std::size_t rounded = (bytes + kHugeArrayBytes - 1) / kHugeArrayBytes * kHugeArrayBytes;
-#if VEXFILT_DIRECT_MAPPING
-  const std::size_t mapped = rounded + kHugeArrayBytes;
-  void* const block = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (block == MAP_FAILED) throw std::bad_alloc();
-  const auto start = reinterpret_cast<std::uintptr_t>(block);
-  const std::uintptr_t aligned = (start + kHugeArrayBytes - 1) / kHugeArrayBytes * kHugeArrayBytes;
-  const std::size_t head = aligned - start, tail = mapped - head - rounded;
-  if (head > 0) static_cast<void>(::munmap(block, head));
-  if (tail > 0) static_cast<void>(::munmap(reinterpret_cast<void*>(aligned + rounded), tail));
-  void* const data = reinterpret_cast<void*>(aligned);
-#else
-  void* const data = ::operator new (rounded, std::align_val_t{kHugeArrayBytes});
-#endif
-  vf_AdviseHugePages(data, rounded);
-  return data;
-}
-
-void vc_TextureStorage::release(void* p, std::size_t bytes) noexcept {
-  if (p == nullptr) return;
-  if (bytes < kHugeArrayBytes) {
-    ::operator delete(p);
-    return;
-  }
-  const std::size_t rounded = (bytes + kHugeArrayBytes - 1) / kHugeArrayBytes * kHugeArrayBytes;
-#if VEXFILT_DIRECT_MAPPING
-  static_cast<void>(::munmap(p, rounded));
-#else
-  ::operator delete (p, std::align_val_t{kHugeArrayBytes});
-#endif
-}
 
 // ---------------------------------------------------------------------------
 // Parameters

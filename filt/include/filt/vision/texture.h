@@ -44,7 +44,7 @@
 //    envelope's spectrum (Gaussian, standard deviation s cycles per pixel
 //    along that axis) has s g <= 0.2272 / oversample(): outputs every
 //    `step` >= g pixels are read off a grid of `step` (exact), finer ones
-//    interpolated from grid g along the rows, then down, on the complex
+//    interpolated from grid g down, then along the rows, on the complex
 //    envelope, with 8 weights per fraction: the least-squares interpolator
 //    of a signal of that Gaussian spectrum, summing to 1; the magnitude
 //    is taken last. energyBound() states the accuracy: for every pixel
@@ -66,6 +66,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <new>
 #include <utility>
 #include <vector>
@@ -73,30 +74,18 @@
 #include "filt/fft.h"
 #include "filt/freqfilt.h"
 
-// Raw storage of stacks (texture_bank.cpp): blocks of 2 MiB and more are mapped
-// directly, 2 MiB aligned, advised for huge pages; smaller ones come from
-// operator new.
-struct VEXFILT_API vc_TextureStorage {
-  static void* allocate(std::size_t bytes);
-  static void release(void* p, std::size_t bytes) noexcept;
-};
-
-// Storage of a stack's values: a vector that leaves new floats uninitialised
-// (every producer writes every value) and takes large blocks straight from
-// the system, 2 MiB aligned and advised for huge pages where the system
-// offers them (one page fault per 2 MiB instead of per 4 KiB: a 16-plane
-// 2048^2 stack is 256 MiB). Otherwise an ordinary std::vector<float>.
+// Storage of a stack's values: an allocator whose new floats are left
+// uninitialised (every producer writes every value, so a 16-plane 2048^2
+// stack, 256 MiB, is not zero-filled before it is written); otherwise an
+// ordinary std::vector<float>.
 template <class T>
 struct vcTextureAllocator {
   using value_type = T;
   vcTextureAllocator() = default;
   template <class U>
   vcTextureAllocator(const vcTextureAllocator<U>&) noexcept {}
-  T* allocate(std::size_t n) {
-    if (n > static_cast<std::size_t>(-1) / 2 / sizeof(T)) throw std::bad_array_new_length();
-    return static_cast<T*>(vc_TextureStorage::allocate(n * sizeof(T)));
-  }
-  void deallocate(T* p, std::size_t n) noexcept { vc_TextureStorage::release(p, n * sizeof(T)); }
+  T* allocate(std::size_t n) { return std::allocator<T>().allocate(n); }
+  void deallocate(T* p, std::size_t n) noexcept { std::allocator<T>().deallocate(p, n); }
   // Default-initialises: no zero fill for values about to be written.
   template <class U, class... Args>
   void construct(U* p, Args&&... args) {
