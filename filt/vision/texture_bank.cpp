@@ -382,9 +382,11 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
         if (rowsAlone && ub - ua + 1 <= P) {
           // The row's one segment: the cells around it are cleared.
           alone = true;
-          for (long i = du + ub - ua + 1; i < du + P; ++i) {
-            const long c = i % P;
-            srow[2 * c] = srow[2 * c + 1] = 0.0f;
+          {
+            const long from = (du + ub - ua + 1) % P, count = P - (ub - ua + 1);  // cyclic, from `from`
+            const long first = std::min(count, P - from);
+            std::fill_n(srow + 2 * from, 2 * first, 0.0f);
+            std::fill_n(srow, 2 * (count - first), 0.0f);
           }
           for (long u = ua; u <= ub; ++u) {
             srow[2 * du] = static_cast<float>(static_cast<double>(row[2 * su]) * g);
@@ -450,11 +452,7 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
     if (tags[q & (kTaps - 1)] == q) return re;
     tags[q & (kTaps - 1)] = q;
     double* im = re + padded;
-    const float* g = grid + 2 * q * P;
-    for (long i = 0; i < P; ++i) {
-      re[i + kBefore] = static_cast<double>(g[2 * i]);
-      im[i + kBefore] = static_cast<double>(g[2 * i + 1]);
-    }
+    kern.widen(grid + 2 * q * P, P, re + kBefore, im + kBefore);
     for (long i = 0; i < kBefore; ++i) {  // the wrap: samples -kBefore .. -1
       const long from = ((i - kBefore) % P + P) % P + kBefore;
       re[i] = re[from];

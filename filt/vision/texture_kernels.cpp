@@ -13,7 +13,7 @@ namespace {
 namespace vf_texture {
 
 Kernels plainKernels() {
-  return {interpolateDownRows, magnitudeAcrossRow, magnitudeRow, magnitudeInterleavedRow};
+  return {interpolateDownRows, magnitudeAcrossRow, magnitudeRow, magnitudeInterleavedRow, widenRow};
 }
 
 Kernels bestKernels() {

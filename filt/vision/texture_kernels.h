@@ -22,6 +22,8 @@ struct Kernels {
   void (*magnitude)(const double* re, const double* im, long n, double scale, float* out);
   // The same of n complex floats z (re, im interleaved), widened to double.
   void (*magnitudeInterleaved)(const float* z, long n, double scale, float* out);
+  // n complex floats z split into real and imaginary parts, widened to double.
+  void (*widen)(const float* z, long n, double* re, double* im);
 };
 
 Kernels plainKernels();

@@ -13,7 +13,7 @@ namespace {
 
 namespace vf_texture {
 Kernels avx2Kernels() {
-  return {interpolateDownRows, magnitudeAcrossRow, magnitudeRow, magnitudeInterleavedRow};
+  return {interpolateDownRows, magnitudeAcrossRow, magnitudeRow, magnitudeInterleavedRow, widenRow};
 }
 }  // namespace vf_texture
 
@@ -21,7 +21,7 @@ Kernels avx2Kernels() {
 
 namespace vf_texture {
 Kernels avx2Kernels() {
-  return {nullptr, nullptr, nullptr, nullptr};
+  return {nullptr, nullptr, nullptr, nullptr, nullptr};
 }
 }  // namespace vf_texture
 

@@ -161,3 +161,14 @@ void magnitudeAcrossRow(const double* w, long F, const double* re, const double*
     }
   }
 }
+
+// re[i] = z[2 i], im[i] = z[2 i + 1], widened to double (exact).
+void widenRow(const float* z, long n, double* re, double* im) {
+  const float* __restrict a = z;
+  double* __restrict r = re;
+  double* __restrict m = im;
+  for (long i = 0; i < n; ++i) {
+    r[i] = static_cast<double>(a[2 * i]);
+    m[i] = static_cast<double>(a[2 * i + 1]);
+  }
+}

@@ -108,6 +108,13 @@ void checkTable(const vf_texture::Kernels& k, const vf_texture::Kernels& plain, 
               static_cast<float>(std::hypot(static_cast<double>(z[static_cast<std::size_t>(2 * i)]),
                                             static_cast<double>(z[static_cast<std::size_t>(2 * i + 1)])) *
                                  0.25));
+  // widen: exact, so equal to the plain casts.
+  std::vector<double> wr(static_cast<std::size_t>(n)), wi(wr.size());
+  k.widen(z.data(), n, wr.data(), wi.data());
+  for (long i = 0; i < n; ++i) {
+    ASSERT_EQ(wr[static_cast<std::size_t>(i)], static_cast<double>(z[static_cast<std::size_t>(2 * i)]));
+    ASSERT_EQ(wi[static_cast<std::size_t>(i)], static_cast<double>(z[static_cast<std::size_t>(2 * i + 1)]));
+  }
   // magnitude.
   k.magnitude(re.data(), im.data(), n, 0.5, fa.data());
   plain.magnitude(re.data(), im.data(), n, 0.5, fb.data());
