@@ -13,7 +13,8 @@ namespace {
 namespace vf_texture {
 
 Kernels plainKernels() {
-  return {interpolateDownRows, magnitudeAcrossRow, magnitudeRow, magnitudeInterleavedRow, widenRow};
+  return {interpolateDownRows, interpolateMiddleDownFourRows, magnitudeAcrossRow,
+          magnitudeRow,        magnitudeInterleavedRow,       widenRow};
 }
 
 Kernels bestKernels() {

@@ -13,6 +13,10 @@ struct Kernels {
   // reverse of fraction r's (the kernels use the pairs' symmetry: P.S + Q.D
   // and P.S - Q.D, see texture_kernels_body.h).
   void (*interpolateDown)(const double* w, long F, const double* const* rows, long n, double* const* out);
+  // F = 2 only: the rows between four consecutive pairs of grid rows at once,
+  // out[k] from rows[k .. k + 7] (eleven rows), the same values as four calls
+  // of interpolateDown (the rows read once for the four).
+  void (*interpolateDownFour)(const double* w, const double* const* rows, long n, double* const* out);
   // An output row across: samples re[m + 3], im[m + 3] (three before, four
   // after from the wrap) interpolated to F outputs each, fraction 0 the sample
   // itself; out[m F + r] = float(|value| * scale) for m F + r < count.

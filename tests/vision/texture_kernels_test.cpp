@@ -73,6 +73,23 @@ void checkTable(const vf_texture::Kernels& k, const vf_texture::Kernels& plain, 
         ASSERT_NEAR(x[static_cast<std::size_t>(i)], sum, 1e-14 * mag + 1e-300) << F << " " << r << " " << i;
       }
     }
+    if (F == 2) {  // interpolateDownFour: four intervals, the same bits as four single calls
+      std::vector<std::vector<double>> more;
+      std::vector<const double*> eleven;
+      for (std::uint32_t t = 0; t < 11; ++t) more.push_back(randomValues(2 * n, 30 + t));
+      for (const auto& r : more) eleven.push_back(r.data());
+      std::vector<std::vector<double>> four(4, std::vector<double>(static_cast<std::size_t>(2 * n)));
+      std::vector<double*> fp;
+      for (auto& r : four) fp.push_back(r.data());
+      k.interpolateDownFour(w.data(), eleven.data(), 2 * n, fp.data());
+      for (long b = 0; b < 4; ++b) {
+        std::vector<double> one(static_cast<std::size_t>(2 * n));
+        double* op = one.data();
+        plain.interpolateDown(w.data(), 2, eleven.data() + b, 2 * n, &op);
+        EXPECT_EQ(0, std::memcmp(one.data(), four[static_cast<std::size_t>(b)].data(), one.size() * sizeof(double)))
+            << "interval " << b << " n " << n;
+      }
+    }
     // magnitudeAcross: count outputs (whole groups of F and a partial one).
     for (const long count : {F * n, F * n - 1, n + 1}) {
       k.magnitudeAcross(w.data(), F, re.data(), im.data(), count, 1.0 / 4096.0, fa.data());
