@@ -34,7 +34,7 @@ Kernels plainKernels();
 // Null members where the build has no AVX2.
 Kernels avx2Kernels();
 // The AVX2 table where the processor has it, else the plain one. (An
-// AVX-512 build measured no faster: the loops are bound by memory.)
+// AVX-512 build measured slower on the full-size bank.)
 Kernels bestKernels();
 
 }  // namespace vf_texture
