@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <numbers>
 
+#include "fft/engine/engine.h"
 #include "filt/vision/texture.h"
 #include "vexsys/attention.h"
 #include "vision/texture_kernels.h"
@@ -126,8 +128,22 @@ Axis axisOf(long size, long step, double sigma, long oversample) {
   a.samples = size / a.grid;
   a.phi = sigma * static_cast<double>(a.grid);
   a.weights.resize(static_cast<std::size_t>((a.factor - 1) * kTaps));
-  for (long r = 1; r < a.factor; ++r)
-    wienerWeights(a.phi, static_cast<double>(r) / static_cast<double>(a.factor), a.weights.data() + (r - 1) * kTaps);
+  // Fraction F - r is fraction r mirrored (the same problem reflected about
+  // the middle of the grid interval): its weights are set to fraction r's in
+  // reverse order, and the middle fraction's to the mean of its own and their
+  // reverse, so that the kernels' symmetric forms use exactly these weights
+  // (to a rounding of the pairs' half sums).
+  const long F = a.factor;
+  for (long r = 1; 2 * r <= F; ++r) {
+    double* w = a.weights.data() + (r - 1) * kTaps;
+    wienerWeights(a.phi, static_cast<double>(r) / static_cast<double>(F), w);
+    if (2 * r == F) {
+      for (long j = 0; j < kTaps / 2; ++j) w[j] = w[kTaps - 1 - j] = 0.5 * (w[j] + w[kTaps - 1 - j]);
+    } else {
+      double* m = a.weights.data() + (F - r - 1) * kTaps;
+      for (long j = 0; j < kTaps; ++j) m[j] = w[kTaps - 1 - j];
+    }
+  }
   return a;
 }
 
@@ -327,10 +343,17 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
   // every grid pixels exactly (e^(2 pi i u m / P) repeats with period P).
   const long cx = std::lround(cxf), cy = std::lround(cyf);
 
-  vcFrequencyBuffer small(P, Q);
+  // The small array: interleaved complex floats, P per row, Q rows, the
+  // engine's layout. Bare storage, not zero-filled as a whole first: the fold
+  // writes every cell of the rows it visits (a row's segment and zeros around
+  // it, or the whole row from the sums), and the rows the window does not
+  // reach are cleared first.
+  std::unique_ptr<float[]> smallArray(new float[static_cast<std::size_t>(2 * P * Q)]);
+  float* const sm = smallArray.get();
   {
     const float* in = vf_texture::SpectrumAccess::data(spectrum);
-    float* sm = vf_texture::SpectrumAccess::data(small);
+    const long visited = v0 <= v1 ? std::min(v1 - v0 + 1, Q) : 0, start = ((v0 - cy) % Q + Q) % Q;
+    for (long i = visited; i < Q; ++i) std::fill_n(sm + 2 * P * ((start + i) % Q), 2 * P, 0.0f);
     std::vector<double> acc(static_cast<std::size_t>(2 * P));
     // Target row by target row: the source rows v = tr + cy (mod Q) of the
     // window add up in double, rounded once to the small array. Where the
@@ -339,7 +362,7 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
     const bool rowsAlone = v1 - v0 + 1 <= Q;
     for (long first = v0; first <= std::min(v1, v0 + Q - 1); ++first) {
       float* srow = sm + 2 * P * (((first - cy) % Q + Q) % Q);
-      bool any = false, cleared = false;
+      bool any = false, cleared = false, alone = false;
       for (long v = first; v <= v1; v += Q) {
         const double dy = static_cast<double>(v) - cyf;
         const double disc = B * B * dy * dy - A * (C * dy * dy - emax);
@@ -357,6 +380,14 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
         const double q = std::exp(-2.0 * A);
         long su = (ua % W + W) % W, du = ((ua - cx) % P + P) % P;
         if (rowsAlone && ub - ua + 1 <= P) {
+          // The row's one segment: the cells around it are cleared.
+          alone = true;
+          {
+            const long from = (du + ub - ua + 1) % P, count = P - (ub - ua + 1);  // cyclic, from `from`
+            const long first = std::min(count, P - from);
+            std::fill_n(srow + 2 * from, 2 * first, 0.0f);
+            std::fill_n(srow, 2 * (count - first), 0.0f);
+          }
           for (long u = ua; u <= ub; ++u) {
             srow[2 * du] = static_cast<float>(static_cast<double>(row[2 * su]) * g);
             srow[2 * du + 1] = static_cast<float>(static_cast<double>(row[2 * su + 1]) * g);
@@ -378,75 +409,81 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
           if (++du == P) du = 0;
         }
       }
-      if (!any) continue;
+      if (!any) {
+        if (!alone) std::fill_n(srow, 2 * P, 0.0f);  // no cell of the window
+        continue;
+      }
       for (long i = 0; i < 2 * P; ++i) srow[i] = static_cast<float>(acc[static_cast<std::size_t>(i)]);
     }
   }
   // When the window's rows fit the small array they are its only non-zero
   // rows: in the centered row frame (row Q/2 is the zero frequency) rows
   // v - cy + Q/2. The inverse skips the others, as it does after the
-  // library's Gabor filter.
-  if (const long lo = v0 - cy + Q / 2, hi = v1 - cy + Q / 2; v0 <= v1 && lo >= 0 && hi < Q)
-    vf_texture::SpectrumAccess::band(small, lo, hi);
-  vfInverseFFT(small, small, true);
+  // library's Gabor filter. The engine's in-place inverse, as the library's
+  // in-place inverse of a buffer calls it (same bits, same polls).
+  long bandMin = 0, bandMax = Q;
+  if (const long lo = v0 - cy + Q / 2, hi = v1 - cy + Q / 2; v0 <= v1 && lo >= 0 && hi < Q) {
+    bandMin = lo;
+    bandMax = hi;
+  }
+  vf_ComplexFFT2D(sm, P, Q, -1, bandMin, bandMax);
   poll();
 
-  // Outputs: the complex envelope interpolated along the rows, then down
-  // (kTaps weights), its magnitude taken last and scaled as the full-size
-  // inverse (1 / (W H)). Rows of the small array are read into double,
-  // planar, with kBefore samples before and kTaps - 1 - kBefore after from
-  // the periodic wrap. (Magnitudes of float sums cannot overflow in double.)
+  // Outputs: the complex envelope interpolated down, then along the rows
+  // (kTaps weights each), its magnitude taken last and scaled as the full-size
+  // inverse (1 / (W H)). Down first: the pass down works on rows of the small
+  // array (P samples, not W outputs), and each output row is then made from
+  // one such row in cache. Rows of the small array are read into double,
+  // planar (P + kTaps - 1 real parts, then as many imaginary parts), with
+  // kBefore samples before and kTaps - 1 - kBefore after from the periodic
+  // wrap. (Magnitudes of float sums cannot overflow in double.)
   const vf_texture::Kernels kern = vf_texture::bestKernels();
-  const float* grid = vf_texture::SpectrumAccess::data(small);
+  const float* grid = sm;
   const double scale = 1.0 / (X * Y);
   const long padded = P + kTaps - 1;
-  std::vector<double> padRe(static_cast<std::size_t>(padded)), padIm(static_cast<std::size_t>(padded));
-  // Interpolated rows in kTaps slots (q & 7): the rows an output row reads
-  // are kTaps consecutive rows modulo Q, a power of two, never sharing a slot.
-  std::vector<double> slots(static_cast<std::size_t>(2 * kTaps * ow));
-  long tags[kTaps];
-  std::fill(tags, tags + kTaps, -1L);
+  // Grid rows in kSlots slots (q & 15): the rows an output row reads are at
+  // most kTaps + 3 consecutive rows modulo Q, a power of two, never sharing a
+  // slot.
+  constexpr long kSlots = 16;
+  std::vector<double> slots(static_cast<std::size_t>(2 * kSlots * padded));
+  long tags[kSlots];
+  std::fill(tags, tags + kSlots, -1L);
   const auto gridRow = [&](long q) -> const double* {
     q = (q % Q + Q) % Q;
-    double* re = slots.data() + (q & (kTaps - 1)) * 2 * ow;
-    if (tags[q & (kTaps - 1)] == q) return re;
-    tags[q & (kTaps - 1)] = q;
-    double* im = re + ow;
-    const float* g = grid + 2 * q * P;
-    if (ax.factor == 1) {  // read off every (step / grid)-th sample
-      const long by = step / ax.grid;
-      for (long i = 0; i < ow; ++i) {
-        re[i] = static_cast<double>(g[2 * i * by]);
-        im[i] = static_cast<double>(g[2 * i * by + 1]);
-      }
-      return re;
-    }
-    for (long i = 0; i < P; ++i) {
-      padRe[static_cast<std::size_t>(i + kBefore)] = static_cast<double>(g[2 * i]);
-      padIm[static_cast<std::size_t>(i + kBefore)] = static_cast<double>(g[2 * i + 1]);
-    }
+    double* re = slots.data() + (q & (kSlots - 1)) * 2 * padded;
+    if (tags[q & (kSlots - 1)] == q) return re;
+    tags[q & (kSlots - 1)] = q;
+    double* im = re + padded;
+    kern.widen(grid + 2 * q * P, P, re + kBefore, im + kBefore);
     for (long i = 0; i < kBefore; ++i) {  // the wrap: samples -kBefore .. -1
-      const std::size_t from = static_cast<std::size_t>(((i - kBefore) % P + P) % P + kBefore);
-      padRe[static_cast<std::size_t>(i)] = padRe[from];
-      padIm[static_cast<std::size_t>(i)] = padIm[from];
+      const long from = ((i - kBefore) % P + P) % P + kBefore;
+      re[i] = re[from];
+      im[i] = im[from];
     }
     for (long i = P + kBefore; i < padded; ++i) {  // and P .. P + kTaps - 2 - kBefore
-      const std::size_t from = static_cast<std::size_t>((i - kBefore) % P + kBefore);
-      padRe[static_cast<std::size_t>(i)] = padRe[from];
-      padIm[static_cast<std::size_t>(i)] = padIm[from];
-    }
-    // Fraction by fraction: every F-th output from the padded row.
-    const long F = ax.factor, coarse = (ow + F - 1) / F;
-    for (long m = 0; m < coarse; ++m) {
-      re[m * F] = padRe[static_cast<std::size_t>(m + kBefore)];
-      im[m * F] = padIm[static_cast<std::size_t>(m + kBefore)];
-    }
-    for (long rr = 1; rr < F; ++rr) {
-      const double* w = ax.weights.data() + (rr - 1) * kTaps;
-      const long count = (ow - rr + F - 1) / F;  // outputs m F + rr below ow
-      kern.interpolate(w, padRe.data(), padIm.data(), count, re + rr, im + rr, F);
+      const long from = (i - kBefore) % P + kBefore;
+      re[i] = re[from];
+      im[i] = im[from];
     }
     return re;
+  };
+  // The rows between grid rows n and n + 1 (fractions 1 .. Fy - 1), made
+  // together from the same kTaps grid rows; for Fy = 2, those of four
+  // intervals n = b .. b + 3 (b a multiple of 4) together from kTaps + 3 grid
+  // rows, so that each grid row is read 11 / 4 times rather than 8.
+  const long Fy = ay.factor;
+  const long betweenCount = Fy == 2 ? 4 : std::max(Fy - 1, 1L);
+  std::vector<double> between(static_cast<std::size_t>(betweenCount * 2 * padded));
+  std::vector<double*> betweenRows(static_cast<std::size_t>(betweenCount));
+  for (long r = 0; r < betweenCount; ++r) betweenRows[static_cast<std::size_t>(r)] = between.data() + r * 2 * padded;
+  long betweenTag = -1;
+  // One output row from a row of samples (real parts, then imaginary parts,
+  // padded): read off or interpolated across.
+  const auto across = [&](const double* re, float* o) {
+    if (ax.factor == 1)
+      kern.magnitude(re + kBefore, re + padded + kBefore, ow, scale, o);
+    else
+      kern.magnitudeAcross(ax.weights.data(), ax.factor, re, re + padded, ow, scale, o);
   };
   for (long j = 0; j < oh; ++j) {
     if ((j & 255) == 255) poll();
@@ -454,18 +491,30 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
     const long y = j * step;
     const long n0 = y / ay.grid, rr = (y % ay.grid) / step;
     if (rr == 0) {
-      if (ax.factor == 1 && ax.grid == step) {  // a row of the small array as it is
+      if (ax.factor == 1 && ax.grid == step)  // a row of the small array as it is
         kern.magnitudeInterleaved(grid + 2 * P * (n0 % Q), ow, scale, o);
-      } else {
-        const double* re = gridRow(n0);
-        kern.magnitude(re, re + ow, ow, scale, o);
-      }
+      else
+        across(gridRow(n0), o);
       continue;
     }
-    const double* w = ay.weights.data() + (rr - 1) * kTaps;
-    const double* rows[kTaps];
-    for (long t = 0; t < kTaps; ++t) rows[t] = gridRow(n0 - kBefore + t);
-    kern.magnitudeDown(w, rows, ow, scale, o);
+    if (Fy == 2) {
+      const long b = n0 & ~3L;
+      if (betweenTag != b) {
+        const double* rows[kTaps + 3];
+        for (long t = 0; t < kTaps + 3; ++t) rows[t] = gridRow(b - kBefore + t);
+        kern.interpolateDownFour(ay.weights.data(), rows, 2 * padded, betweenRows.data());
+        betweenTag = b;
+      }
+      across(betweenRows[static_cast<std::size_t>(n0 - b)], o);
+      continue;
+    }
+    if (betweenTag != n0) {
+      const double* rows[kTaps];
+      for (long t = 0; t < kTaps; ++t) rows[t] = gridRow(n0 - kBefore + t);
+      kern.interpolateDown(ay.weights.data(), Fy, rows, 2 * padded, betweenRows.data());
+      betweenTag = n0;
+    }
+    across(betweenRows[static_cast<std::size_t>(rr - 1)], o);
   }
 }
 
@@ -513,7 +562,8 @@ vcTextureStack vcGaborBank::energy(const vcPelBuffer_const<T>& image, long step)
   stack.filters = filters();
   stack.width = (image.width() + step - 1) / step;
   stack.height = (image.height() + step - 1) / step;
-  stack.values.assign(static_cast<std::size_t>(stack.filters * stack.width * stack.height), 0.0f);
+  // Uninitialised: every plane's every value is written below.
+  stack.values.resize(static_cast<std::size_t>(stack.filters * stack.width * stack.height));
   for (long k = 0; k < stack.filters; ++k) energy(transformed, k, step, stack.plane(k), stack.width);
   return stack;
 }
@@ -526,7 +576,7 @@ vcTextureStack vcGaborBank::energyExact(const vcPelBuffer_const<T>& image) const
   stack.filters = filters();
   stack.width = image.width();
   stack.height = image.height();
-  stack.values.assign(static_cast<std::size_t>(stack.filters * stack.width * stack.height), 0.0f);
+  stack.values.resize(static_cast<std::size_t>(stack.filters * stack.width * stack.height));
   vcFrequencyBuffer filtered;  // one filtered array for all filters
   for (long k = 0; k < stack.filters; ++k) {
     poll();

@@ -13,14 +13,15 @@ namespace {
 namespace vf_texture {
 
 Kernels plainKernels() {
-  return {interpolateRows, magnitudeDownRows, magnitudeRow, magnitudeInterleavedRow};
+  return {interpolateDownRows, interpolateMiddleDownFourRows, magnitudeAcrossRow,
+          magnitudeRow,        magnitudeInterleavedRow,       widenRow};
 }
 
 Kernels bestKernels() {
   // The AVX2 build where the library's other element loops run theirs.
   if (vf_UsesAvx2Loops(vf_BestEngineLevel())) {
     const Kernels k = avx2Kernels();
-    if (k.interpolate != nullptr) return k;
+    if (k.interpolateDown != nullptr) return k;
   }
   return plainKernels();
 }

@@ -13,7 +13,8 @@ namespace {
 
 namespace vf_texture {
 Kernels avx2Kernels() {
-  return {interpolateRows, magnitudeDownRows, magnitudeRow, magnitudeInterleavedRow};
+  return {interpolateDownRows, interpolateMiddleDownFourRows, magnitudeAcrossRow,
+          magnitudeRow,        magnitudeInterleavedRow,       widenRow};
 }
 }  // namespace vf_texture
 
@@ -21,7 +22,7 @@ Kernels avx2Kernels() {
 
 namespace vf_texture {
 Kernels avx2Kernels() {
-  return {nullptr, nullptr, nullptr, nullptr};
+  return {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
 }
 }  // namespace vf_texture
 

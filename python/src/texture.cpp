@@ -56,8 +56,9 @@ Model build(const std::vector<double>& frequencies, long orientations, double ba
 
 // A stack as a float32 (filters, height, width) array owning its values (no copy).
 py::array stackArray(vcTextureStack&& stack) {
-  auto* owned = new std::vector<float>(std::move(stack.values));
-  py::capsule owner(owned, [](void* p) { delete static_cast<std::vector<float>*>(p); });
+  using Values = decltype(stack.values);
+  auto* owned = new Values(std::move(stack.values));
+  py::capsule owner(owned, [](void* p) { delete static_cast<Values*>(p); });
   const auto f = static_cast<py::ssize_t>(sizeof(float));
   return py::array_t<float>({static_cast<py::ssize_t>(stack.filters), static_cast<py::ssize_t>(stack.height),
                              static_cast<py::ssize_t>(stack.width)},

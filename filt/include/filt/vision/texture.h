@@ -44,7 +44,7 @@
 //    envelope's spectrum (Gaussian, standard deviation s cycles per pixel
 //    along that axis) has s g <= 0.2272 / oversample(): outputs every
 //    `step` >= g pixels are read off a grid of `step` (exact), finer ones
-//    interpolated from grid g along the rows, then down, on the complex
+//    interpolated from grid g down, then along the rows, on the complex
 //    envelope, with 8 weights per fraction: the least-squares interpolator
 //    of a signal of that Gaussian spectrum, summing to 1; the magnitude
 //    is taken last. energyBound() states the accuracy: for every pixel
@@ -65,10 +65,40 @@
 // All runs are const: one bank or trained model serves many threads.
 #pragma once
 
+#include <cstddef>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "filt/fft.h"
 #include "filt/freqfilt.h"
+
+// Storage of a stack's values: an allocator whose new floats are left
+// uninitialised (every producer writes every value, so a 16-plane 2048^2
+// stack, 256 MiB, is not zero-filled before it is written); otherwise an
+// ordinary std::vector<float>.
+template <class T>
+struct vcTextureAllocator {
+  using value_type = T;
+  vcTextureAllocator() = default;
+  template <class U>
+  vcTextureAllocator(const vcTextureAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) { return std::allocator<T>().allocate(n); }
+  void deallocate(T* p, std::size_t n) noexcept { std::allocator<T>().deallocate(p, n); }
+  // Default-initialises: no zero fill for values about to be written.
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    if constexpr (sizeof...(Args) == 0)
+      ::new (static_cast<void*>(p)) U;
+    else
+      ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+  template <class U>
+  bool operator==(const vcTextureAllocator<U>&) const noexcept {
+    return true;
+  }
+};
 
 // A stack of maps: `filters` planes of height x width floats, plane-major,
 // row-major (the Python shape (filters, height, width)).
@@ -76,7 +106,7 @@ struct VEXFILT_API vcTextureStack {
   long filters = 0;
   long width = 0;
   long height = 0;
-  std::vector<float> values;
+  std::vector<float, vcTextureAllocator<float>> values;
 
   float* plane(long k) { return values.data() + static_cast<std::size_t>(k * width * height); }
   const float* plane(long k) const { return values.data() + static_cast<std::size_t>(k * width * height); }
