@@ -348,6 +348,7 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
   // writes every cell of the rows it visits (a row's segment and zeros around
   // it, or the whole row from the sums), and the rows the window does not
   // reach are cleared first.
+  const vf_texture::Kernels kern = vf_texture::bestKernels();
   std::unique_ptr<float[]> smallArray(new float[static_cast<std::size_t>(2 * P * Q)]);
   float* const sm = smallArray.get();
   {
@@ -360,6 +361,64 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
     // window's rows and a row's cells fit the small array, every cell lands
     // alone and is written at once (the same value: 0 + x is x).
     const bool rowsAlone = v1 - v0 + 1 <= Q;
+    // A row's segment that lands alone: source cells from su on (wrapping at
+    // W), target cells from du on (wrapping at P), `count` of them, weights
+    // g, g r, g r (r q), ... (the products rounded in this order).
+    struct Segment {
+      const float* row;
+      float* target;
+      long su, du, count;
+      double g, r;
+    };
+    constexpr long kBatch = 4;
+    Segment pending[kBatch];
+    long batched = 0;
+    std::vector<double> weights(static_cast<std::size_t>(kBatch * P));
+    const double q = std::exp(-2.0 * A);
+    const auto flush = [&] {
+      double* wt[kBatch];
+      for (long b = 0; b < kBatch; ++b) wt[b] = weights.data() + b * P;
+      long common = batched == kBatch ? pending[0].count : 0;
+      for (long b = 1; b < batched; ++b) common = std::min(common, pending[b].count);
+      if (batched == kBatch) {
+        double g0 = pending[0].g, g1 = pending[1].g, g2 = pending[2].g, g3 = pending[3].g;
+        double r0 = pending[0].r, r1 = pending[1].r, r2 = pending[2].r, r3 = pending[3].r;
+        for (long i = 0; i < common; ++i) {
+          wt[0][i] = g0;
+          wt[1][i] = g1;
+          wt[2][i] = g2;
+          wt[3][i] = g3;
+          g0 *= r0;
+          g1 *= r1;
+          g2 *= r2;
+          g3 *= r3;
+          r0 *= q;
+          r1 *= q;
+          r2 *= q;
+          r3 *= q;
+        }
+        pending[0].g = g0, pending[1].g = g1, pending[2].g = g2, pending[3].g = g3;
+        pending[0].r = r0, pending[1].r = r1, pending[2].r = r2, pending[3].r = r3;
+      }
+      for (long b = 0; b < batched; ++b) {
+        Segment& s = pending[b];
+        double g = s.g, r = s.r;
+        for (long i = common; i < s.count; ++i) {
+          wt[b][i] = g;
+          g *= r;
+          r *= q;
+        }
+        // The cells in runs that wrap neither the source row nor the target.
+        for (long i = 0; i < s.count;) {
+          const long run = std::min({s.count - i, W - s.su, P - s.du});
+          kern.scaleCells(s.row + 2 * s.su, wt[b] + i, run, s.target + 2 * s.du);
+          i += run;
+          s.su = s.su + run == W ? 0 : s.su + run;
+          s.du = s.du + run == P ? 0 : s.du + run;
+        }
+      }
+      batched = 0;
+    };
     for (long first = v0; first <= std::min(v1, v0 + Q - 1); ++first) {
       float* srow = sm + 2 * P * (((first - cy) % Q + Q) % Q);
       bool any = false, cleared = false, alone = false;
@@ -377,7 +436,6 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
         const double dx0 = static_cast<double>(ua) - cxf;
         double g = std::exp(-(A * dx0 * dx0 + 2.0 * B * dx0 * dy + C * dy * dy));
         double r = std::exp(-(A * (2.0 * dx0 + 1.0) + 2.0 * B * dy));
-        const double q = std::exp(-2.0 * A);
         long su = (ua % W + W) % W, du = ((ua - cx) % P + P) % P;
         if (rowsAlone && ub - ua + 1 <= P) {
           // The row's one segment: the cells around it are cleared.
@@ -388,14 +446,11 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
             std::fill_n(srow + 2 * from, 2 * first, 0.0f);
             std::fill_n(srow, 2 * (count - first), 0.0f);
           }
-          for (long u = ua; u <= ub; ++u) {
-            srow[2 * du] = static_cast<float>(static_cast<double>(row[2 * su]) * g);
-            srow[2 * du + 1] = static_cast<float>(static_cast<double>(row[2 * su + 1]) * g);
-            g *= r;
-            r *= q;
-            if (++su == W) su = 0;
-            if (++du == P) du = 0;
-          }
+          // Its cells wait in a batch of kBatch rows: the rows' Gaussians
+          // are made together (each the same products in the same order as
+          // alone, the batch hiding each chain's multiplication latency).
+          pending[batched++] = {row, srow, su, du, ub - ua + 1, g, r};
+          if (batched == kBatch) flush();
           continue;
         }
         if (!cleared) std::fill(acc.begin(), acc.end(), 0.0);
@@ -415,6 +470,7 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
       }
       for (long i = 0; i < 2 * P; ++i) srow[i] = static_cast<float>(acc[static_cast<std::size_t>(i)]);
     }
+    flush();
   }
   // When the window's rows fit the small array they are its only non-zero
   // rows: in the centered row frame (row Q/2 is the zero frequency) rows
@@ -437,7 +493,6 @@ void vcGaborBank::energy(const vcFrequencyBuffer& spectrum, long k, long step, f
   // planar (P + kTaps - 1 real parts, then as many imaginary parts), with
   // kBefore samples before and kTaps - 1 - kBefore after from the periodic
   // wrap. (Magnitudes of float sums cannot overflow in double.)
-  const vf_texture::Kernels kern = vf_texture::bestKernels();
   const float* grid = sm;
   const double scale = 1.0 / (X * Y);
   const long padded = P + kTaps - 1;

@@ -14,7 +14,8 @@ namespace vf_texture {
 
 Kernels plainKernels() {
   return {interpolateDownRows, interpolateMiddleDownFourRows, magnitudeAcrossRow,
-          magnitudeRow,        magnitudeInterleavedRow,       widenRow};
+          magnitudeRow,        magnitudeInterleavedRow,       widenRow,
+          scaleCellsRow};
 }
 
 Kernels bestKernels() {

@@ -28,6 +28,8 @@ struct Kernels {
   void (*magnitudeInterleaved)(const float* z, long n, double scale, float* out);
   // n complex floats z split into real and imaginary parts, widened to double.
   void (*widen)(const float* z, long n, double* re, double* im);
+  // n complex floats z weighted: out[2 i + c] = float(double(z[2 i + c]) g[i]).
+  void (*scaleCells)(const float* z, const double* g, long n, float* out);
 };
 
 Kernels plainKernels();

@@ -14,7 +14,8 @@ namespace {
 namespace vf_texture {
 Kernels avx2Kernels() {
   return {interpolateDownRows, interpolateMiddleDownFourRows, magnitudeAcrossRow,
-          magnitudeRow,        magnitudeInterleavedRow,       widenRow};
+          magnitudeRow,        magnitudeInterleavedRow,       widenRow,
+          scaleCellsRow};
 }
 }  // namespace vf_texture
 
@@ -22,7 +23,7 @@ Kernels avx2Kernels() {
 
 namespace vf_texture {
 Kernels avx2Kernels() {
-  return {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+  return {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
 }
 }  // namespace vf_texture
 

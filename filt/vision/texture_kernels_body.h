@@ -197,3 +197,14 @@ void widenRow(const float* z, long n, double* re, double* im) {
     m[i] = static_cast<double>(a[2 * i + 1]);
   }
 }
+
+// out[2 i + c] = float(double(z[2 i + c]) g[i]) (c = 0, 1).
+void scaleCellsRow(const float* z, const double* g, long n, float* out) {
+  const float* __restrict a = z;
+  const double* __restrict w = g;
+  float* __restrict o = out;
+  for (long i = 0; i < n; ++i) {
+    o[2 * i] = static_cast<float>(static_cast<double>(a[2 * i]) * w[i]);
+    o[2 * i + 1] = static_cast<float>(static_cast<double>(a[2 * i + 1]) * w[i]);
+  }
+}

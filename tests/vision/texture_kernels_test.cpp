@@ -132,6 +132,15 @@ void checkTable(const vf_texture::Kernels& k, const vf_texture::Kernels& plain, 
     ASSERT_EQ(wr[static_cast<std::size_t>(i)], static_cast<double>(z[static_cast<std::size_t>(2 * i)]));
     ASSERT_EQ(wi[static_cast<std::size_t>(i)], static_cast<double>(z[static_cast<std::size_t>(2 * i + 1)]));
   }
+  // scaleCells: each complex float times its weight, rounded once to float.
+  std::vector<float> sa(static_cast<std::size_t>(2 * n)), sb(sa.size());
+  const std::vector<double> g = randomValues(n, 5);
+  k.scaleCells(z.data(), g.data(), n, sa.data());
+  plain.scaleCells(z.data(), g.data(), n, sb.data());
+  EXPECT_EQ(0, std::memcmp(sa.data(), sb.data(), sa.size() * sizeof(float))) << n;
+  for (long i = 0; i < 2 * n; ++i)
+    ASSERT_EQ(sa[static_cast<std::size_t>(i)], static_cast<float>(static_cast<double>(z[static_cast<std::size_t>(i)]) *
+                                                                  g[static_cast<std::size_t>(i / 2)]));
   // magnitude.
   k.magnitude(re.data(), im.data(), n, 0.5, fa.data());
   plain.magnitude(re.data(), im.data(), n, 0.5, fb.data());
