@@ -5,11 +5,13 @@
 //
 // Rerun it (and commit the files) when a record format changes.
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
 
+#include "filt/vision/texture.h"
 #include "fuzz_support.h"
 
 using namespace vffuzz;
@@ -142,6 +144,36 @@ void errors() {
   put("badcoord", Defs::BadCoord());
 }
 
+// Texture records, the first byte 0 for a bank, 1 for a model.
+void textures() {
+  auto put = [](const std::string& name, unsigned char selector, auto object) {
+    vcMemoryArchive ar;
+    ar || object;
+    write("texture_record", name, prefixed(selector, ar.bytes()));
+  };
+  const vcGaborBank bank({0.12, 0.24}, 4);
+  vcGaborBank sigmas({0.1}, 3, std::vector<vcPair<double>>{{0.03, 0.05}});
+  sigmas.support(3.0);
+  sigmas.oversample(4);
+  put("bank", 0, bank);
+  put("bank-sigmas", 0, sigmas);
+  put("bank-empty", 0, vcGaborBank());
+
+  vcPelBuffer<double> weave(48, 40);
+  for (long y = 0; y < 40; ++y)
+    for (long x = 0; x < 48; ++x)
+      weave.set(x, y, std::sin(0.75 * x + 0.2 * y) + std::cos(0.3 * x - 1.4 * y) + 0.1 * ((x * 7 + y * 3) % 5));
+  const std::vector<vcPelBuffer_const<double>> training{weave};
+  vcTextureModel perFilter(bank, 0.02, 2, 8);
+  perFilter.train(training);
+  vcTextureModel invariant(bank, 0.05, 4, 8, 0.5, vcTextureModel::Features::invariant);
+  invariant.train(training);
+  put("model-empty", 1, vcTextureModel());
+  put("model-untrained", 1, vcTextureModel(sigmas, 0.1));
+  put("model-filters", 1, perFilter);
+  put("model-invariant", 1, invariant);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -153,5 +185,6 @@ int main(int argc, char** argv) {
   buffers();
   filters();
   errors();
+  textures();
   return 0;
 }

@@ -218,8 +218,8 @@ void vcGaborBank::build(const std::vector<double>& frequencies, long orientation
   for (std::size_t m = 0; m < frequencies.size(); ++m) {
     if (!(frequencies[m] > 0.0 && frequencies[m] <= 0.5))
       throw Defs::InvalidArgument("Bank frequencies must be above 0.0 and at most 0.5.");
-    if (!(sigmas[m].x > 0.0 && sigmas[m].x <= 0.5 && sigmas[m].y > 0.0 && sigmas[m].y <= 0.5))
-      throw Defs::InvalidArgument("Bank sigmas must be above 0.0 and at most 0.5.");
+    if (!(sigmas[m].x >= kMinSigma && sigmas[m].x <= 0.5 && sigmas[m].y >= kMinSigma && sigmas[m].y <= 0.5))
+      throw Defs::InvalidArgument("Bank sigmas must be at least 1e-6 and at most 0.5.");
   }
   frequencies_ = frequencies;
   sigmas_ = sigmas;

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import sys
 import threading
 import time
 from typing import Callable, Iterable
@@ -45,24 +46,43 @@ def rng() -> np.random.Generator:
 
 
 def assert_releases_gil(calls: Iterable[Callable[[], object]]) -> None:
-    """Runs each call while another Python thread counts: with the GIL held
-    that thread could not advance by more than a switch or two."""
+    """Runs each call while another Python thread counts.
+
+    The switch interval is raised far beyond the test's length, so the
+    interpreter never takes the GIL from a thread running Python code: the
+    counting thread runs only while the main thread waits outside the GIL
+    (its sleeps, and calls that release the GIL), and it hands the GIL back
+    after every hundred counts. A call that keeps the GIL therefore sees the
+    counter stand exactly still. A call that releases it may also see that
+    when the machine is busy and the counting thread gets no core in time, so
+    such a call is repeated (for up to 10 s) until one run shows the counter
+    moving."""
     counter = [0]
     stop = threading.Event()
 
     def spin() -> None:
         while not stop.is_set():
             counter[0] += 1
+            if counter[0] % 100 == 0:
+                time.sleep(0)
 
+    interval = sys.getswitchinterval()
     thread = threading.Thread(target=spin)
     thread.start()
     try:
         while counter[0] == 0:
             time.sleep(0.001)
+        sys.setswitchinterval(1000.0)
         for call in calls:
-            before = counter[0]
-            call()
-            assert counter[0] - before > 1000
+            deadline = time.monotonic() + 10.0
+            while True:
+                before = counter[0]
+                call()
+                moved = counter[0] - before
+                if moved > 0 or time.monotonic() > deadline:
+                    break
+            assert moved > 0, f"no other thread ran during {call}: it kept the GIL"
     finally:
+        sys.setswitchinterval(interval)
         stop.set()
         thread.join()

@@ -298,6 +298,11 @@ TEST(GaborBank, BadParametersAndInputs) {
   EXPECT_THROW(vcGaborBank({0.1}, 4, 1.0, 4.0), IA);
   EXPECT_THROW(vcGaborBank({0.1}, 4, std::vector<vcPair<double>>{}), IA);
   EXPECT_THROW(vcGaborBank({0.1}, 4, std::vector<vcPair<double>>{{0.0, 0.1}}), IA);
+  // Sigmas so small that their Gaussian's terms overflow: given, or derived
+  // from a bandwidth or a frequency near zero.
+  EXPECT_THROW(vcGaborBank({0.1}, 4, std::vector<vcPair<double>>{{0.05, 1e-300}}), IA);
+  EXPECT_THROW(vcGaborBank({0.1}, 4, 1e-300), IA);
+  EXPECT_THROW(vcGaborBank({1e-300}, 4), IA);
   EXPECT_THROW(vcGaborBank(std::vector<double>(17, 0.1), 4), IA);
   vcGaborBank bank({0.1}, 4);
   EXPECT_THROW(bank.support(1.0), IA);

@@ -134,6 +134,9 @@ class VEXFILT_API vcGaborBank {
   // Bounds of a bank.
   static constexpr long kMaxFrequencies = 16;
   static constexpr long kMaxOrientations = 64;
+  // Sigmas (cycles per pixel) are at least this: an envelope wider than any
+  // image by far, and a filter whose Gaussian terms stay finite.
+  static constexpr double kMinSigma = 1e-6;
 
   // Empty: no filters (filters() is 0); every run throws Uninitialized.
   vcGaborBank() = default;
@@ -142,7 +145,8 @@ class VEXFILT_API vcGaborBank {
   // radians (0: 2 pi / orientations; else in (0, pi)).
   vcGaborBank(const std::vector<double>& frequencies, long orientations, double bandwidth = 1.0,
               double angularBandwidth = 0.0);
-  // Sigmas given, one (along, across) pair per frequency, each > 0 and <= 0.5.
+  // Sigmas given, one (along, across) pair per frequency, each in
+  // [kMinSigma, 0.5]. Sigmas derived from the bandwidths must lie there too.
   vcGaborBank(const std::vector<double>& frequencies, long orientations, const std::vector<vcPair<double>>& sigmas);
 
   bool operator==(const vcGaborBank& other) const;
