@@ -174,6 +174,17 @@ void textures() {
   put("model-invariant", 1, invariant);
 }
 
+// Parameter inputs: one per entry point, every parameter at its typical value
+// (a mode byte of 0) and the images' sizes and patterns from zero bytes.
+void visionParams() {
+  static const char* const kNames[] = {"texture", "model", "frames", "correlation", "similarity", "windows", "edges"};
+  for (unsigned char k = 0; k < 7; ++k) {
+    Bytes b(96, 0);
+    b[0] = k;
+    write("vision_params", kNames[k], b);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -186,5 +197,6 @@ int main(int argc, char** argv) {
   filters();
   errors();
   textures();
+  visionParams();
   return 0;
 }
