@@ -13,8 +13,10 @@ ln S in the box, summed over the frequencies) is smallest gives all the pixel's
 features. Candidates whose centre falls outside the image are left out.
 
 usage: PYTHONPATH=BUILD/python bench/texture_sharp_proto.py [--check] [variant ...]
-variants: plain, k5:o, k9:o, k9n:o (n: spreads normalised by their training
-means), e.g. k9:12; default: plain k9:12.
+variants: plain, k5:o, k5d:o, k9:o; a trailing n (k9n:o): the measures
+normalised by their training means; a leading h (hk9:o): the measure is the
+squared difference of the mean of ln S between the box's halves (left/right
+plus upper/lower) in place of the spread; e.g. k9:12; default: plain k9:12.
 """
 import sys
 
@@ -27,19 +29,22 @@ import vexfilt
 FREQS = [0.05, 0.1, 0.2, 0.3, 0.4]
 N = 8
 R = 24
+HALVES = False
+steps = []
 PAIRS = (("grass", "brick"), ("brick", "gravel"), ("grass", "gravel"), ("gravel", "grass"), ("brick", "grass"),
          ("gravel", "brick"))
 
 
-def box(a, r):
-    """Box mean of radius r, the box cut at the border (as the library's boxSmooth)."""
+def box(a, r, rx=None):
+    """Box mean of radius r (rx across the rows when given), the box cut at the border (as the library's boxSmooth)."""
     out = a
     for axis in (1, 0):
+        rr = rx if (axis == 1 and rx is not None) else r
         n = out.shape[axis]
         c = np.cumsum(out, axis=axis)
         c = np.concatenate([np.zeros_like(np.take(c, [0], axis=axis)), c], axis=axis)
         t = np.arange(n)
-        lo, hi = np.maximum(0, t - r), np.minimum(n - 1, t + r)
+        lo, hi = np.maximum(0, t - rr), np.minimum(n - 1, t + rr)
         num = np.take(c, hi + 1, axis=axis) - np.take(c, lo, axis=axis)
         shape = [1, 1]
         shape[axis] = n
@@ -61,6 +66,7 @@ def invariant(e, floors):
     M = len(FREQS)
     ang = 2 * np.pi * np.arange(N) / N
     feats = []
+    steps.clear()
     for m in range(M):
         E = e[m * N:(m + 1) * N]
         S = E.sum(0)
@@ -75,6 +81,16 @@ def invariant(e, floors):
         bs, bzr, bzi, blg, blg2 = (box(a, R) for a in (S, zr, zi, lg, lg * lg))
         s = bs + fl
         feats += [np.log(s), np.hypot(bzr, bzi) / s, np.sqrt(np.maximum(0.0, blg2 - blg * blg))]
+        if HALVES:
+            # The box's halves: mean of ln S over the left and right (upper and
+            # lower) halves, their squared differences summed.
+            h2 = R // 2
+            hx, hy = box(lg, R, h2), box(lg, h2, R)
+            dx = np.zeros_like(lg)
+            dy = np.zeros_like(lg)
+            dx[:, h2:-h2] = hx[:, 2 * h2:] - hx[:, :-2 * h2]
+            dy[h2:-h2] = hy[2 * h2:] - hy[:-2 * h2]
+            steps.append(dx * dx + dy * dy)
     return np.array(feats)
 
 
@@ -83,7 +99,7 @@ def select(f, offsets, weights=None):
     M = len(FREQS)
     w = np.ones(M) if weights is None else weights
     h, wd = f.shape[1:]
-    inh = np.tensordot(w, f[2::3], 1)
+    inh = np.tensordot(w, np.array(steps), 1) if HALVES else np.tensordot(w, f[2::3], 1)
     best = np.full((h, wd), np.inf)
     out = np.empty_like(f)
     yy, xx = np.mgrid[:h, :wd]
@@ -113,18 +129,21 @@ class Model:
         self.bank = bank
         kind, _, o = variant.partition(":")
         self.kind = kind
+        self.halves = kind.startswith("h")
+        kind = kind.lstrip("h")
         self.o = int(o) if o else 0
-        self.offsets = offsets_of(kind.rstrip("n"), self.o)
+        self.offsets = offsets_of(kind.lstrip("h").rstrip("n"), self.o)
         self.margin = bank.margin0 + self.o
         self.weights = None
 
     def features(self, image):
-        global MARG
+        global MARG, HALVES
         MARG = self.margin
+        HALVES = self.halves
         f = invariant(self.bank.energy(image), self.floors)
         if self.kind.endswith("n") and self.weights is None:
             m = self.margin
-            self.weights = 1.0 / f[2::3, m:-m, m:-m].mean(axis=(1, 2))
+            self.weights = 1.0 / (np.array(steps) if self.halves else f[2::3])[:, m:-m, m:-m].mean(axis=(1, 2))
         return select(f, self.offsets, self.weights)
 
     def fit(self, rows):
