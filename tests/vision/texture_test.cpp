@@ -790,7 +790,7 @@ TEST(TextureModel, SharpBoxesNarrowTheHaloAndStayInvariant) {
         ++core, coreSharp += hs.get(x, y);
     }
   const auto share = [](long n, long of) { return static_cast<double>(n) / static_cast<double>(of); };
-  EXPECT_GT(share(ringPlain, ring), 0.2);  // 28 % measured
+  EXPECT_GT(share(ringPlain, ring), 0.2);                           // 28 % measured
   EXPECT_LT(share(ringSharp, ring), 0.4 * share(ringPlain, ring));  // 6.9 %
   EXPECT_GT(share(coreSharp, core), 0.95);
   EXPECT_LT(share(farSharp, far), 0.03);
