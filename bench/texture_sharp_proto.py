@@ -14,9 +14,9 @@ features. Candidates whose centre falls outside the image are left out.
 
 usage: PYTHONPATH=BUILD/python bench/texture_sharp_proto.py [--check] [variant ...]
 variants: plain, k5:o, k5d:o, k9:o; a trailing n (k9n:o): the measures
-normalised by their training means; a leading h (hk9:o): the measure is the
+normalised by their training means; a leading h (hk9:o, the kept choice): the measure is the
 squared difference of the mean of ln S between the box's halves (left/right
-plus upper/lower) in place of the spread; e.g. k9:12; default: plain k9:12.
+plus upper/lower) in place of the spread; default: plain hk9:12.
 """
 import sys
 
@@ -233,7 +233,7 @@ if __name__ == "__main__":
     if "--check" in sys.argv:
         check(bank)
         sys.exit()
-    variants = [a for a in sys.argv[1:] if not a.startswith("-")] or ["plain", "k9:12"]
+    variants = [a for a in sys.argv[1:] if not a.startswith("-")] or ["plain", "hk9:12"]
     for variant in variants:
         model = Model(variant, bank)
         print(f"variant {variant} (offsets {model.offsets}, margin {model.margin})", flush=True)
