@@ -7,11 +7,14 @@ unrotated image's, against the rotation. Defects: a patch of another texture
 pasted into one half of an image, the model trained on the other half.
 Runs tests/vision/texture_probe through PGM files.
 
-usage: bench/texture_goals.py BUILD_DIR [--quick] [--defects] [--picture=PNG]
+usage: bench/texture_goals.py BUILD_DIR [--quick] [--defects] [--sharp] [--picture=PNG]
 
 --defects leaves out the orientation goal; --quick the "before" rows (and
 most rotations); --picture writes the brick-with-gravel defect map;
---separability=PNG the distance histograms of grass and gravel.
+--separability=PNG the distance histograms of grass and gravel; --sharp adds
+the rows of the sharp invariant set (each pixel's features from the most
+homogeneous of 9 boxes), every protocol with both pastes, and the same image
+with the raw paste for the default.
 """
 import os
 import subprocess
@@ -83,6 +86,8 @@ def orientation_goal(freqs, angles):
 # cycles per pixel, invariant features, their default smoothing (r = 24).
 DEFAULT_FREQS = [0.05, 0.1, 0.2, 0.3, 0.4]
 DEFAULT_MODEL = "-1:0:invariant"
+# The same with the edge-preserving choice of the box.
+SHARP_MODEL = "-1:0:invariant_sharp"
 # Before: the per-filter log energies of the 3-frequency bank, r = 8.
 BEFORE_FREQS = [0.05, 0.1, 0.2]
 BEFORE_MODEL = "8"
@@ -234,10 +239,17 @@ if __name__ == "__main__":
     picture = next((a.split("=", 1)[1] for a in sys.argv if a.startswith("--picture=")), None)
     separability(picture=next((a.split("=", 1)[1] for a in sys.argv if a.startswith("--separability=")), None))
     print("default: invariant features, bank", DEFAULT_FREQS)
-    for split, matched in ((True, True), (True, False), (False, True)):
+    sharp = "--sharp" in sys.argv
+    protocols = ((True, True), (True, False), (False, True)) + (((False, False),) if sharp else ())
+    for split, matched in protocols:
         for name, other in pairs:
             defect_goal(name, other, DEFAULT_FREQS, smoothing=DEFAULT_MODEL, split=split, matched=matched,
                         picture=picture if (split, matched, name, other) == (True, True, "brick", "gravel") else None)
+    if sharp:
+        print("sharp: invariant features from the most homogeneous of 9 boxes, bank", DEFAULT_FREQS)
+        for split, matched in protocols:
+            for name, other in pairs:
+                defect_goal(name, other, DEFAULT_FREQS, smoothing=SHARP_MODEL, split=split, matched=matched)
     if not quick:
         print("before: per-filter features, bank", BEFORE_FREQS)
         for split, matched in ((True, True), (True, False)):

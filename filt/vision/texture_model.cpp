@@ -16,14 +16,16 @@ void poll() {
   vfThrowExceptionOnFailure(vsys_attention_check());
 }
 
-// Box average of radius r over a w x h plane, the box cut at the border
-// (the mean of the pixels it covers there). Running sums, in double.
+// Box average of radius rx across the rows and ry down the columns over a
+// w x h plane, the box cut at the border (the mean of the pixels it covers
+// there). Running sums, in double; a radius of 0 leaves that pass out.
 template <class V>
-void boxSmooth(V* plane, long w, long h, long r) {
-  if (r <= 0) return;
+void boxSmooth(V* plane, long w, long h, long rx, long ry) {
+  if (rx <= 0 && ry <= 0) return;
   std::vector<double> line(static_cast<std::size_t>(std::max(w, h)));
   std::vector<double> prefix(static_cast<std::size_t>(std::max(w, h)) + 1);
-  const auto pass = [&](long count, long length, long stride, long across) {
+  const auto pass = [&](long count, long length, long stride, long across, long r) {
+    if (r <= 0) return;
     for (long i = 0; i < count; ++i) {
       V* p = plane + i * across;
       prefix[0] = 0.0;
@@ -38,9 +40,14 @@ void boxSmooth(V* plane, long w, long h, long r) {
       for (long t = 0; t < length; ++t) p[t * stride] = static_cast<V>(line[static_cast<std::size_t>(t)]);
     }
   };
-  pass(h, w, 1, w);  // rows
+  pass(h, w, 1, w, rx);  // rows
   poll();
-  pass(w, h, w, 1);  // columns
+  pass(w, h, w, 1, ry);  // columns
+}
+
+template <class V>
+void boxSmooth(V* plane, long w, long h, long r) {
+  boxSmooth(plane, w, h, r, r);
 }
 
 // Lower Cholesky factor of an n x n symmetric matrix; false when it is not
@@ -75,6 +82,42 @@ std::vector<double> ridged(const std::vector<double>& cov, long n, double shrink
   return a;
 }
 
+// Edge-preserving choice of the box (as in Kuwahara's filter): every pixel p
+// of `f` takes all its features from the box centred at p + d, d one of the
+// centre (first) and (-o, -o), (-o, 0), (-o, o), (0, -o), (0, o), (o, -o),
+// (o, 0), (o, o) ((rows, columns)), whose `step` (its inhomogeneity) is the
+// least; ties go to the earlier candidate. Candidates centred outside the
+// image are left out (the centre never is).
+void selectBoxes(vcTextureStack& f, const std::vector<double>& step, long o) {
+  const long w = f.width, h = f.height;
+  if (o <= 0) return;  // every candidate is the centred box
+  constexpr long kOffsets[8][2] = {{-1, -1}, {-1, 0}, {-1, 1}, {0, -1}, {0, 1}, {1, -1}, {1, 0}, {1, 1}};
+  std::vector<long> from(static_cast<std::size_t>(w * h));
+  for (long y = 0; y < h; ++y) {
+    if ((y & 63) == 0) poll();
+    for (long x = 0; x < w; ++x) {
+      long best = y * w + x;
+      double least = step[static_cast<std::size_t>(best)];
+      for (const auto& d : kOffsets) {
+        const long yy = y + d[0] * o, xx = x + d[1] * o;
+        if (yy < 0 || yy >= h || xx < 0 || xx >= w) continue;
+        const double v = step[static_cast<std::size_t>(yy * w + xx)];
+        if (v < least) {
+          least = v;
+          best = yy * w + xx;
+        }
+      }
+      from[static_cast<std::size_t>(y * w + x)] = best;
+    }
+  }
+  std::vector<float> plane(static_cast<std::size_t>(w * h));
+  for (long k = 0; k < f.filters; ++k) {
+    float* p = f.plane(k);
+    std::copy(p, p + w * h, plane.begin());
+    for (std::size_t i = 0; i < plane.size(); ++i) p[i] = plane[static_cast<std::size_t>(from[i])];
+  }
+}
+
 // The invariant features of an energy stack of `orientations` directions per
 // frequency: per frequency m, planes 3m, 3m + 1, 3m + 2 hold ln(<S> + floor),
 // |<Z>| / (<S> + floor) and the standard deviation of ln(S + floor) over the
@@ -82,8 +125,10 @@ std::vector<double> ridged(const std::vector<double>& cov, long n, double shrink
 // the box average of radius r. All in double, rounded to float once on
 // store. An empty `floors` is filled first: 1e-3 times the mean of S over
 // the pixels at least `margin` from the border (as the per-filter floors).
+// `sharp`: every pixel's features from the most homogeneous of 9 boxes
+// around it (selectBoxes below).
 vcTextureStack invariantFeatures(const vcTextureStack& e, long orientations, long r, long margin,
-                                 std::vector<double>& floors) {
+                                 std::vector<double>& floors, bool sharp) {
   const long N = orientations, M = e.filters / N, w = e.width, h = e.height;
   const std::size_t size = static_cast<std::size_t>(w * h);
   vcTextureStack out;
@@ -100,6 +145,10 @@ vcTextureStack invariantFeatures(const vcTextureStack& e, long orientations, lon
   const bool fill = floors.empty();
   if (fill) floors.assign(static_cast<std::size_t>(M), 0.0);
   std::vector<double> sum(size), zr(size), zi(size), lg(size), lg2(size);
+  // Sharp: the step of ln(S + floor) across every box, summed over the
+  // frequencies, and the means of ln(S + floor) over half boxes.
+  const long o = r / 2;
+  std::vector<double> step(sharp ? size : 0), across(sharp ? size : 0), down(sharp ? size : 0);
   for (long m = 0; m < M; ++m) {
     poll();
     std::fill(sum.begin(), sum.end(), 0.0);
@@ -127,6 +176,24 @@ vcTextureStack invariantFeatures(const vcTextureStack& e, long orientations, lon
       lg[i] = std::log(sum[i] + fl);
       lg2[i] = lg[i] * lg[i];
     }
+    if (sharp) {
+      // Half boxes: (r + 1) wide and 2 r + 1 high (`across`: the left half
+      // of the box at p is centred at p - o, the right at p + o), and the
+      // same turned (`down`). Reads beyond the image take its nearest pixel.
+      across = lg;
+      down = lg;
+      boxSmooth(across.data(), w, h, o, r);
+      boxSmooth(down.data(), w, h, r, o);
+      for (long y = 0; y < h; ++y) {
+        const long ya = std::max(0L, y - o), yb = std::min(h - 1, y + o);
+        for (long x = 0; x < w; ++x) {
+          const long xa = std::max(0L, x - o), xb = std::min(w - 1, x + o);
+          const double dx = across[static_cast<std::size_t>(y * w + xb)] - across[static_cast<std::size_t>(y * w + xa)];
+          const double dy = down[static_cast<std::size_t>(yb * w + x)] - down[static_cast<std::size_t>(ya * w + x)];
+          step[static_cast<std::size_t>(y * w + x)] += dx * dx + dy * dy;
+        }
+      }
+    }
     for (std::vector<double>* plane : {&sum, &zr, &zi, &lg, &lg2}) boxSmooth(plane->data(), w, h, r);
     float* level = out.plane(3 * m);
     float* coherence = out.plane(3 * m + 1);
@@ -138,6 +205,7 @@ vcTextureStack invariantFeatures(const vcTextureStack& e, long orientations, lon
       spread[i] = static_cast<float>(std::sqrt(std::max(0.0, lg2[i] - lg[i] * lg[i])));
     }
   }
+  if (sharp) selectBoxes(out, step, o);
   return out;
 }
 
@@ -149,10 +217,13 @@ vcTextureModel::vcTextureModel(const vcGaborBank& bank, double falseAlarmRate, l
   if (!(falseAlarmRate > 0.0 && falseAlarmRate <= 0.5))
     throw Defs::InvalidArgument("False-alarm rate must be above 0 and at most 0.5.");
   const double s = bank.envelopeSigma();
-  if (features != Features::perFilter && features != Features::invariant)
+  if (features != Features::perFilter && features != Features::invariant && features != Features::invariantSharp)
     throw Defs::InvalidArgument("Unknown texture feature set.");
-  if (smoothing < 0) smoothing = features == Features::invariant ? kInvariantSmoothing : 0;
-  if (margin < 0) margin = std::min(kMaxMargin, static_cast<long>(std::ceil(3.0 * s)) + smoothing);
+  const bool sharp = features == Features::invariantSharp;
+  if (smoothing < 0) smoothing = features != Features::perFilter ? kInvariantSmoothing : 0;
+  // The sharp set's boxes reach r / 2 further: the margin grows by as much.
+  if (margin < 0)
+    margin = std::min(kMaxMargin, static_cast<long>(std::ceil(3.0 * s)) + smoothing + (sharp ? smoothing / 2 : 0));
   if (smoothing > kMaxSmoothing) throw Defs::InvalidArgument("Smoothing radius must be at most 256.");
   if (margin > kMaxMargin) throw Defs::InvalidArgument("Margin must be at most 1024.");
   if (!(shrinkage >= 0.0 && shrinkage <= 1.0)) throw Defs::InvalidArgument("Shrinkage must be between 0 and 1.");
@@ -166,7 +237,7 @@ vcTextureModel::vcTextureModel(const vcGaborBank& bank, double falseAlarmRate, l
 }
 
 long vcTextureModel::featureCount() const {
-  return features_ == Features::invariant ? 3 * static_cast<long>(bank_.frequencies().size()) : bank_.filters();
+  return features_ != Features::perFilter ? 3 * static_cast<long>(bank_.frequencies().size()) : bank_.filters();
 }
 
 bool vcTextureModel::operator==(const vcTextureModel& other) const {
@@ -195,9 +266,10 @@ void vcTextureModel::threshold(double value) {
 template <class T>
 vcTextureStack vcTextureModel::featuresOf(const vcPelBuffer_const<T>& image) const {
   vcTextureStack stack = bank_.energy(image, 1);
-  if (features_ == Features::invariant) {
+  if (features_ != Features::perFilter) {
     std::vector<double> floors = floor_;
-    return invariantFeatures(stack, bank_.orientations(), smoothing_, margin_, floors);
+    return invariantFeatures(stack, bank_.orientations(), smoothing_, margin_, floors,
+                             features_ == Features::invariantSharp);
   }
   const long n = stack.filters, w = stack.width, h = stack.height;
   for (long k = 0; k < n; ++k) {
@@ -301,10 +373,11 @@ void vcTextureModel::train(const std::vector<vcPelBuffer_const<T>>& images) {
   std::vector<double> x(static_cast<std::size_t>(n));
   for (std::size_t im = 0; im < images.size(); ++im) {
     // The first image's invariant features set the floors as they are made.
-    const bool invariant = features_ == Features::invariant;
-    vcTextureStack f = im == 0 && invariant ? invariantFeatures(next.bank_.energy(images[0], 1), bank_.orientations(),
-                                                                smoothing_, margin_, next.floor_)
-                                            : next.featuresOf(images[im]);
+    const bool invariant = features_ != Features::perFilter;
+    vcTextureStack f = im == 0 && invariant
+                           ? invariantFeatures(next.bank_.energy(images[0], 1), bank_.orientations(), smoothing_,
+                                               margin_, next.floor_, features_ == Features::invariantSharp)
+                           : next.featuresOf(images[im]);
     const long w = f.width, h = f.height, m = margin_;
     const std::size_t planeSize = static_cast<std::size_t>(w * h);
     if (im == 0 && invariant) {
@@ -445,11 +518,15 @@ VEXFILT_TEXTURE_MODEL_INSTANCES(double)
 // when trained: unsigned long n (featureCount()), the floors (n per filter,
 // n / 3 invariant), n means, n * n covariance entries, threshold (doubles).
 // Version 0 (written before the feature sets) is the same without the
-// feature-set byte and is loaded as per-filter features.
+// feature-set byte and is loaded as per-filter features. Version 2 is
+// version 1 with feature set 2 (invariantSharp) allowed; a model is stored
+// with the lowest version that carries its feature set (2 only for the
+// sharp set), so the records of the other sets are those of version 1.
 // Loading checks every count and range before allocating for it, rejects a
 // record that cannot be right with vcArchive::BadData (UnknownVersion for a
-// bank version other than 0 or a model version above 1), and leaves the
-// object as it was on failure.
+// bank version other than 0 or a model version above 2; BadData for a
+// feature set its version cannot hold), and leaves the object as it was on
+// failure.
 // ---------------------------------------------------------------------------
 
 vcArchive& operator||(vcArchive& ar, vcGaborBank& bank) {
@@ -486,7 +563,8 @@ vcArchive& operator||(vcArchive& ar, vcGaborBank& bank) {
 }
 
 vcArchive& operator||(vcArchive& ar, vcTextureModel& model) {
-  unsigned char version = 1;
+  unsigned char version =
+      ar.isStoring() && model.hasBank_ && model.features_ == vcTextureModel::Features::invariantSharp ? 2 : 1;
   ar || version;
   if (ar.isStoring()) {
     ar || model.hasBank_;
@@ -503,14 +581,14 @@ vcArchive& operator||(vcArchive& ar, vcTextureModel& model) {
     ar || model.threshold_;
     return ar;
   }
-  if (version > 1) throw vcArchive::UnknownVersion(__FILE__, __LINE__);
+  if (version > 2) throw vcArchive::UnknownVersion(__FILE__, __LINE__);
   vcTextureModel loaded;
   ar || loaded.hasBank_;
   if (loaded.hasBank_) {
     ar || loaded.bank_ || loaded.falseAlarmRate_ || loaded.smoothing_ || loaded.margin_ || loaded.shrinkage_;
     unsigned char features = 0;
     if (version >= 1) ar || features;
-    if (features > 1) throw vcArchive::BadData("Texture model record: unknown feature set");
+    if (features > (version >= 2 ? 2 : 1)) throw vcArchive::BadData("Texture model record: unknown feature set");
     loaded.features_ = static_cast<vcTextureModel::Features>(features);
     ar || loaded.trained_;
     if (!(loaded.falseAlarmRate_ > 0.0 && loaded.falseAlarmRate_ <= 0.5) || loaded.smoothing_ < 0 ||
@@ -522,7 +600,7 @@ vcArchive& operator||(vcArchive& ar, vcTextureModel& model) {
       ar || n;
       if (n != static_cast<unsigned long>(loaded.featureCount()))
         throw vcArchive::BadData("Texture model record: feature count does not match the bank");
-      const unsigned long floors = loaded.features_ == vcTextureModel::Features::invariant ? n / 3 : n;
+      const unsigned long floors = loaded.features_ != vcTextureModel::Features::perFilter ? n / 3 : n;
       ar.requireReadable(n * n + n + floors + 1, 8);
       loaded.floor_.resize(floors);
       loaded.mean_.resize(n);

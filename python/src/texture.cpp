@@ -40,18 +40,29 @@ Model fromRecord(const py::bytes& data) {
   return model;
 }
 
+Model::Features featureSet(const std::string& name) {
+  return name == "invariant"         ? Model::Features::invariant
+         : name == "invariant_sharp" ? Model::Features::invariantSharp
+                                     : Model::Features::perFilter;
+}
+
+const char* featureName(Model::Features features) {
+  return features == Model::Features::invariant        ? "invariant"
+         : features == Model::Features::invariantSharp ? "invariant_sharp"
+                                                       : "filters";
+}
+
 Model build(const std::vector<double>& frequencies, long orientations, double bandwidth, double angularBandwidth,
             const std::optional<std::vector<vcPair<double>>>& sigmas, double support, long oversample,
             double falseAlarmRate, const std::optional<long>& smoothing, const std::optional<long>& margin,
             double shrinkage, const std::string& features) {
-  if (features != "filters" && features != "invariant")
-    throw py::value_error("GaborBank: features must be 'filters' or 'invariant'");
+  if (features != "filters" && features != "invariant" && features != "invariant_sharp")
+    throw py::value_error("GaborBank: features must be 'filters', 'invariant' or 'invariant_sharp'");
   vcGaborBank bank = sigmas ? vcGaborBank(frequencies, orientations, *sigmas)
                             : vcGaborBank(frequencies, orientations, bandwidth, angularBandwidth);
   bank.support(support);
   bank.oversample(oversample);
-  return Model(bank, falseAlarmRate, smoothing.value_or(-1), margin.value_or(-1), shrinkage,
-               features == "invariant" ? Model::Features::invariant : Model::Features::perFilter);
+  return Model(bank, falseAlarmRate, smoothing.value_or(-1), margin.value_or(-1), shrinkage, featureSet(features));
 }
 
 // A stack as a float32 (filters, height, width) array owning its values (no copy).
@@ -118,12 +129,17 @@ The defect model: features="filters" (default): ln(energy + floor) per pixel
 and filter; features="invariant": per frequency the log of the
 orientation-summed energy, its coherence and the spread of its log over the
 box (3 per frequency, unchanged when the texture turns; for natural
-textures, with frequencies [0.05, 0.1, 0.2, 0.3, 0.4]). train() estimates
+textures, with frequencies [0.05, 0.1, 0.2, 0.3, 0.4]);
+features="invariant_sharp": the same, every pixel's taken from the most
+homogeneous of 9 boxes around it (the centred one and 8 shifted by
+smoothing // 2 along the axes and diagonals; the least step of the log
+energy between the box's halves wins), which halves the halo around a
+flaw (the default margin grows by smoothing // 2). train() estimates
 their mean and covariance on defect-free images and sets the threshold on
 the Mahalanobis distance at the (1 - false_alarm_rate) quantile of held-out
 training pixels (each half of the rows measured by a model of the other).
 smoothing: radius of a box average of the energies (None: 0 for "filters",
-24 for "invariant"); margin: border left out, distance 0 there (None: 3
+24 for the invariant sets); margin: border left out, distance 0 there (None: 3
 envelope sigmas + smoothing); shrinkage in [0, 1] scales the covariance's
 off-diagonal entries by 1 - shrinkage.
 
@@ -259,9 +275,8 @@ void bindTexture(py::module_& m) {
       .def_property_readonly("margin", &Model::margin, "Border left out (distance 0).")
       .def_property_readonly("shrinkage", &Model::shrinkage, "Off-diagonal covariance shrinkage.")
       .def_property_readonly(
-          "features",
-          [](const Model& b) { return b.features() == Model::Features::invariant ? "invariant" : "filters"; },
-          "The feature set: 'filters' or 'invariant'.")
+          "features", [](const Model& b) { return featureName(b.features()); },
+          "The feature set: 'filters', 'invariant' or 'invariant_sharp'.")
       .def_property_readonly(
           "mean",
           [](const Model& b) {
@@ -289,7 +304,9 @@ void bindTexture(py::module_& m) {
         for (double v : b.bank().frequencies())
           f += (f.empty() ? "" : ", ") + py::repr(py::float_(v)).cast<std::string>();
         return "GaborBank(frequencies=[" + f + "], orientations=" + std::to_string(b.bank().orientations()) +
-               (b.features() == Model::Features::invariant ? ", features='invariant'" : "") +
+               (b.features() != Model::Features::perFilter
+                    ? ", features='" + std::string(featureName(b.features())) + "'"
+                    : std::string()) +
                (b.isTrained() ? ", trained)" : ")");
       });
 }

@@ -215,3 +215,67 @@ def test_invariant_features_find_a_patch_on_another_crop(textures):
     assert shipped.distance(right).tobytes() == bank.distance(right).tobytes()
     with pytest.raises(ValueError, match="features"):
         vexfilt.GaborBank([0.1], features="rotation")
+
+
+def _box(a: np.ndarray, ry: int, rx: int) -> np.ndarray:
+    """Mean over a (2 ry + 1) x (2 rx + 1) box, cut at the border."""
+    out = a
+    for axis, r in ((1, rx), (0, ry)):
+        n = out.shape[axis]
+        c = np.concatenate([np.zeros_like(np.take(out, [0], axis=axis)), np.cumsum(out, axis=axis)], axis=axis)
+        t = np.arange(n)
+        lo, hi = np.maximum(0, t - r), np.minimum(n - 1, t + r)
+        shape = [1, 1]
+        shape[axis] = n
+        out = (np.take(c, hi + 1, axis=axis) - np.take(c, lo, axis=axis)) / (hi - lo + 1).reshape(shape)
+    return out
+
+
+def test_sharp_invariant_features_against_numpy_and_pickle(textures):
+    # Oracle of the box choice, in numpy from the bank's energies: per frequency the step of
+    # ln(S + floor) across a box (its halves' means, left/right and upper/lower), summed over
+    # the frequencies; every pixel takes the plain invariant features of the candidate box (the
+    # centred one, then 8 shifted by r // 2 in the order (-o,-o), (-o,0), ..., (o,o); the first
+    # least step wins; centres outside the image left out).
+    brick, test, _ = brick_with_patch(textures)
+    train, image = brick[:256, :256], test[160:416, 160:416]
+    freqs, r, margin = [0.05, 0.1, 0.2, 0.3, 0.4], 24, 40
+    plain = vexfilt.GaborBank(freqs, orientations=8, features="invariant", margin=margin)
+    sharp = vexfilt.GaborBank(freqs, orientations=8, features="invariant_sharp", margin=margin)
+    assert sharp.features == "invariant_sharp" and sharp.smoothing == r
+    assert vexfilt.GaborBank(freqs, features="invariant_sharp").margin == plain.smoothing + 12 + \
+        vexfilt.GaborBank(freqs, features="invariant").margin - plain.smoothing
+    plain.train([train])
+    sharp.train([train])
+    h, w = image.shape
+    o = r // 2
+    step = np.zeros((h, w))
+    e_train, e = plain.energy(train).astype(float), plain.energy(image).astype(float)
+    for m in range(len(freqs)):
+        s_train = e_train[8 * m:8 * m + 8].sum(0)
+        floor = 1e-3 * s_train[margin:-margin, margin:-margin].mean() + 1e-30
+        lg = np.log(e[8 * m:8 * m + 8].sum(0) + floor)
+        across, down = _box(lg, r, o), _box(lg, o, r)
+        xs, ys = np.arange(w), np.arange(h)
+        dx = across[:, np.minimum(w - 1, xs + o)] - across[:, np.maximum(0, xs - o)]
+        dy = down[np.minimum(h - 1, ys + o)] - down[np.maximum(0, ys - o)]
+        step += dx * dx + dy * dy
+    f = plain.feature_maps(image)
+    yy, xx = np.mgrid[:h, :w]
+    best, chosen = step.copy(), f.copy()
+    for dy_, dx_ in [(-o, -o), (-o, 0), (-o, o), (0, -o), (0, o), (o, -o), (o, 0), (o, o)]:
+        y, x = yy + dy_, xx + dx_
+        ok = (y >= 0) & (y < h) & (x >= 0) & (x < w)
+        v = np.where(ok, step[np.clip(y, 0, h - 1), np.clip(x, 0, w - 1)], np.inf)
+        take = v < best
+        best[take] = v[take]
+        chosen[:, take] = f[:, np.clip(y, 0, h - 1)[take], np.clip(x, 0, w - 1)[take]]
+    g = sharp.feature_maps(image)
+    differ = (np.abs(g - chosen).max(axis=0) > 1e-4 * (1 + np.abs(chosen).max(axis=0)))
+    assert differ.mean() < 1e-3, differ.mean()  # near-equal steps may flip with rounding
+    # Some pixels (near the patch's edges) do take a shifted box.
+    assert (np.abs(g - f).max(axis=0) > 1e-3).mean() > 0.05
+    shipped = pickle.loads(pickle.dumps(sharp))
+    assert shipped == sharp and shipped.features == "invariant_sharp" and shipped != plain
+    assert "invariant_sharp" in repr(sharp)
+    assert shipped.distance(image).tobytes() == sharp.distance(image).tobytes()

@@ -6,8 +6,8 @@
 //       the energy stack (filters, height, width)
 //   texture_probe defects FREQS N RATE SMOOTHING OUT.f32 TEST.pgm TRAIN.pgm...
 //       the distance map of TEST; prints "threshold T margin M"
-//       SMOOTHING: R, R:SHRINKAGE or R:SHRINKAGE:FEATURES (filters or
-//       invariant; R < 0 the feature set's default radius)
+//       SMOOTHING: R, R:SHRINKAGE or R:SHRINKAGE:FEATURES (filters,
+//       invariant or invariant_sharp; R < 0 the feature set's default radius)
 //   texture_probe features FREQS N RATE SMOOTHING OUT.f32 TEST.pgm TRAIN.pgm...
 //       the same model's feature maps of TEST (features, height, width), then
 //       its distance map; prints "threshold T margin M features F"
@@ -93,8 +93,10 @@ int main(int argc, char** argv) {
         parts.push_back(a[4].substr(start, colon - start));
         start = colon + 1;
       }
-      const auto features = parts.size() > 2 && parts[2] == "invariant" ? vcTextureModel::Features::invariant
-                                                                        : vcTextureModel::Features::perFilter;
+      const std::string set = parts.size() > 2 ? parts[2] : "filters";
+      const auto features = set == "invariant"         ? vcTextureModel::Features::invariant
+                            : set == "invariant_sharp" ? vcTextureModel::Features::invariantSharp
+                                                       : vcTextureModel::Features::perFilter;
       vcTextureModel model(bank, std::stod(a[3]), std::stol(parts[0]), -1, parts.size() > 1 ? std::stod(parts[1]) : 0.0,
                            features);
       std::vector<vcPelBuffer_const<double>> training;

@@ -536,8 +536,9 @@ TEST(TextureModel, ArchiveRoundTripAndMalformedRecords) {
     vcTextureModel target;
     in || target;
   };
-  const unsigned char v2 = 2;
-  EXPECT_THROW(patched(0, &v2, 1), vcArchive::UnknownVersion);
+  const unsigned char v3 = 3;
+  EXPECT_THROW(patched(0, &v3, 1), vcArchive::UnknownVersion);
+  EXPECT_EQ(bytes[0], 1);  // the sets of version 1 keep its records
   // Layout: version, has-bank, bank (version, M, 3M doubles, orientations,
   // support, oversample), rate, smoothing, margin, shrinkage, feature set,
   // trained, n, ...
@@ -589,6 +590,28 @@ TEST(TextureModel, ArchiveRoundTripAndMalformedRecords) {
     vcTextureModel target;
     EXPECT_THROW(in || target, vcArchive::BadData);
   }
+
+  // A sharp model: version 2, round trip and truncations; its feature set in
+  // a version-1 record is unknown, a version-2 record of another set loads,
+  // a version-2 record with a feature set beyond 2 does not.
+  vcTextureModel sharp(bank, 0.02, 6, 16, 0.0, vcTextureModel::Features::invariantSharp);
+  sharp.train(std::vector<vcPelBuffer_const<double>>{weave(128, 5)});
+  const std::vector<unsigned char> sharpBytes = roundTrip(sharp);
+  EXPECT_EQ(sharpBytes[0], 2);
+  EXPECT_EQ(sharpBytes[featuresAt], 2);
+  const auto load = [](std::vector<unsigned char> b, std::size_t at, unsigned char v) {
+    b[at] = v;
+    vcMemoryArchive in(b);
+    vcTextureModel target;
+    in || target;
+    return target;
+  };
+  EXPECT_THROW(load(sharpBytes, 0, 1), vcArchive::BadData);
+  EXPECT_THROW(load(sharpBytes, featuresAt, 3), vcArchive::BadData);
+  vcTextureModel invFromV2 = load(invBytes, 0, 2);
+  EXPECT_TRUE(invFromV2 == inv);
+  vcTextureModel plainFromSharp = load(sharpBytes, featuresAt, 1);  // same counts, other selection
+  EXPECT_EQ(plainFromSharp.features(), vcTextureModel::Features::invariant);
 }
 
 // The invariant features (per frequency: level, coherence and spread of the
@@ -689,28 +712,152 @@ TEST(TextureModel, InvariantFeaturesOfGratings) {
               coherence[0], coherence[1], coherence[2], at(s, 5, 256, 256), std::log(4.0) / 2.0);
 }
 
-// An abort at any poll of an invariant model's training leaves the model as
+// The sharp invariant set: every pixel's features from the most homogeneous
+// of 9 boxes around it (the centred one and 8 shifted by r / 2).
+//
+// Known answers next to an edge: gratings of amplitude 20 left of column
+// 256 and 80 from it on. A pixel 20 columns left of the edge has a centred
+// box (r = 24) that reaches 5 columns past the edge (its level is
+// ln((44 * 20 + 5 * 80) / (49 * 20)) = 0.27 above the pure grating's); the
+// sharp set takes the box 12 columns further left, all on the pixel's own
+// side: the level and spread of the pure grating of amplitude 20, and on the
+// other side those of the pure grating of amplitude 80.
+TEST(TextureModel, SharpBoxesTakeThePixelsOwnSide) {
+  const vcGaborBank bank({0.06, 0.12, 0.24}, 8);
+  const auto make = [&](vcTextureModel::Features set) {
+    vcTextureModel model(bank, 0.01, -1, 80, 0.0, set);
+    model.train(std::vector<vcPelBuffer_const<double>>{grating(512, 512, 0.12, 0.3, 40.0, 10.0)});
+    return model;
+  };
+  const vcTextureModel plain = make(vcTextureModel::Features::invariant);
+  const vcTextureModel sharp = make(vcTextureModel::Features::invariantSharp);
+  EXPECT_EQ(vcTextureModel(bank, 0.01, -1, -1, 0.0, vcTextureModel::Features::invariantSharp).margin(),
+            vcTextureModel(bank, 0.01, -1, -1, 0.0, vcTextureModel::Features::invariant).margin() + 12);
+  vcPelBuffer<double> step = grating(512, 512, 0.12, 0.3, 20.0);
+  const auto strong = grating(512, 512, 0.12, 0.3, 80.0);
+  for (long y = 0; y < 512; ++y)
+    for (long x = 256; x < 512; ++x) step.set(x, y, strong.get(x, y));
+  const auto at = [](const vcTextureStack& s, long k, long x, long y) {
+    return static_cast<double>(s.plane(k)[y * s.width + x]);
+  };
+  const vcTextureStack p = plain.featureMaps<double>(step), q = sharp.featureMaps<double>(step);
+  const vcTextureStack weak = sharp.featureMaps<double>(grating(512, 512, 0.12, 0.3, 20.0));
+  const vcTextureStack pure = sharp.featureMaps<double>(strong);
+  for (long y = 200; y <= 312; y += 28) {
+    // Left of the edge: the plain box mixes, the sharp one does not.
+    EXPECT_NEAR(at(p, 3, 236, y) - at(weak, 3, 236, y), std::log(1280.0 / 980.0), 0.03) << y;
+    EXPECT_NEAR(at(q, 3, 236, y), at(weak, 3, 236, y), 0.02) << y;
+    EXPECT_GT(at(p, 5, 236, y), 0.15);
+    EXPECT_LT(at(q, 5, 236, y), 0.05);
+    // Right of it, the same from the other side.
+    EXPECT_NEAR(at(q, 3, 276, y), at(pure, 3, 276, y), 0.02) << y;
+    EXPECT_LT(at(q, 5, 276, y), 0.05);
+    EXPECT_GT(at(p, 5, 276, y), 0.15);
+  }
+  // Far from the edge the centred box is as good as any: the two sets agree.
+  EXPECT_NEAR(at(q, 3, 120, 256), at(p, 3, 120, 256), 0.01);
+  EXPECT_NEAR(at(q, 4, 400, 256), at(p, 4, 400, 256), 0.01);
+  std::printf("sharp boxes 20 px left of a 4x step: level %+.3f (plain %+.3f), spread %.3f (plain %.3f)\n",
+              at(q, 3, 236, 256) - at(weak, 3, 236, 256), at(p, 3, 236, 256) - at(weak, 3, 236, 256),
+              at(q, 5, 236, 256), at(p, 5, 236, 256));
+}
+
+// On the weave with a square at another scale: the sharp set flags a much
+// narrower band outside the square than the plain invariant set, still finds
+// the square's interior, and keeps the invariance under turns (transposed
+// image, transposed distances; the choice between near-equal boxes may flip
+// with the energies' rounding at a few pixels).
+TEST(TextureModel, SharpBoxesNarrowTheHaloAndStayInvariant) {
+  const vcGaborBank bank({0.06, 0.12, 0.24}, 8);
+  const auto train = [&](vcTextureModel::Features set) {
+    vcTextureModel model(bank, 0.01, -1, -1, 0.0, set);
+    model.train(std::vector<vcPelBuffer_const<double>>{weave(512, 1), weave(512, 11)});
+    return model;
+  };
+  const vcTextureModel plain = train(vcTextureModel::Features::invariant);
+  const vcTextureModel sharp = train(vcTextureModel::Features::invariantSharp);
+  const long m = sharp.margin();
+  const auto image = weave(512, 3, 192, 192, 128, 0.0, 0.17);
+  const auto dp = plain.distance<double>(image), ds = sharp.distance<double>(image);
+  const auto hp = plain.defectsFromDistances(dp), hs = sharp.defectsFromDistances(ds);
+  // Chebyshev distance of a pixel outside the square from it (0 inside).
+  const auto outside = [](long x, long y) { return std::max({192 - x, x - 319, 192 - y, y - 319, 0L}); };
+  long ring = 0, ringPlain = 0, ringSharp = 0, core = 0, coreSharp = 0, far = 0, farSharp = 0;
+  const long e = static_cast<long>(std::ceil(bank.envelopeSigma()));
+  for (long y = m; y < 512 - m; ++y)
+    for (long x = m; x < 512 - m; ++x) {
+      const long d = outside(x, y);
+      // From half the box plus an envelope width to the box's reach: the
+      // plain set's halo.
+      if (d > 12 + e && d <= 24 + e) ++ring, ringPlain += hp.get(x, y), ringSharp += hs.get(x, y);
+      if (d > 24 + e) ++far, farSharp += hs.get(x, y);
+      if (x >= 192 + 12 + e && x < 320 - 12 - e && y >= 192 + 12 + e && y < 320 - 12 - e)
+        ++core, coreSharp += hs.get(x, y);
+    }
+  const auto share = [](long n, long of) { return static_cast<double>(n) / static_cast<double>(of); };
+  EXPECT_GT(share(ringPlain, ring), 0.2);                           // 28 % measured
+  EXPECT_LT(share(ringSharp, ring), 0.4 * share(ringPlain, ring));  // 6.9 %
+  EXPECT_GT(share(coreSharp, core), 0.95);
+  EXPECT_LT(share(farSharp, far), 0.03);
+
+  vcPelBuffer<double> transposed(512, 512);
+  for (long y = 0; y < 512; ++y)
+    for (long x = 0; x < 512; ++x) transposed.set(y, x, image.get(x, y));
+  const auto dt = sharp.distance<double>(transposed);
+  double largest = 0.0;
+  long differ = 0, count = 0;
+  for (long y = m; y < 512 - m; ++y)
+    for (long x = m; x < 512 - m; ++x) largest = std::max(largest, ds.get(x, y));
+  for (long y = m; y < 512 - m; ++y)
+    for (long x = m; x < 512 - m; ++x, ++count) differ += std::fabs(ds.get(x, y) - dt.get(y, x)) > 1e-3 * largest;
+  EXPECT_LT(share(differ, count), 0.002);
+  std::printf(
+      "sharp boxes: band r/2 + e to r + e outside flagged %.1f %% (plain %.1f %%), interior %.1f %% found, "
+      "beyond the box %.2f %% flagged; transposed: %ld of %ld pixels differ\n",
+      100.0 * share(ringSharp, ring), 100.0 * share(ringPlain, ring), 100.0 * share(coreSharp, core),
+      100.0 * share(farSharp, far), differ, count);
+}
+
+// Near the border the shifted boxes stay inside the image: with no margin
+// every pixel's features are those of a box centred inside it (a model whose
+// candidates read outside would fail under the sanitizers; here it must run
+// and give finite features everywhere), on images smaller than the boxes.
+TEST(TextureModel, SharpBoxesAtTheBorder) {
+  const vcGaborBank bank({0.1, 0.2}, 4);
+  for (const long size : {16L, 33L, 64L}) {
+    vcTextureModel model(bank, 0.01, 20, 0, 0.0, vcTextureModel::Features::invariantSharp);
+    model.train(std::vector<vcPelBuffer_const<double>>{grating(size, size, 0.15, 0.5, 40.0, 5.0)});
+    const vcTextureStack f = model.featureMaps<double>(grating(size, size, 0.1, 0.0, 40.0, 5.0));
+    for (const float v : f.values) EXPECT_TRUE(std::isfinite(v)) << size;
+    const auto d = model.distance<double>(grating(size, size, 0.1, 0.0, 40.0, 5.0));
+    EXPECT_TRUE(std::isfinite(d.get(0, 0)) && std::isfinite(d.get(size - 1, size - 1)));
+  }
+}
+
+// An abort at any poll of an invariant model's training (either set) leaves the model as
 // it was; one during distance() leaves by the exception too.
 TEST(TextureModel, InvariantTrainingHonoursEveryPoll) {
   const vcGaborBank bank({0.1, 0.2}, 4);
   const auto image = grating(128, 128, 0.15, 0.5, 40.0, 5.0);
-  vcTextureModel model(bank, 0.01, 4, 12, 0.0, vcTextureModel::Features::invariant);
-  const long before = vsys_attention_polls();
-  model.train(std::vector<vcPelBuffer_const<double>>{image});
-  const long polls = vsys_attention_polls() - before;
-  ASSERT_GT(polls, 8);
-  const vcTextureModel trained = model;
-  const auto other = grating(128, 128, 0.1, 0.0, 40.0, 5.0);
-  for (long n = 1; n <= polls; ++n) {
-    vsys_fail_poll_after(n, VSYS_ABORTED);
-    EXPECT_THROW(model.train(std::vector<vcPelBuffer_const<double>>{other}), vcAbortRequested) << n;
+  for (const auto set : {vcTextureModel::Features::invariant, vcTextureModel::Features::invariantSharp}) {
+    vcTextureModel model(bank, 0.01, 4, 12, 0.0, set);
+    const long before = vsys_attention_polls();
+    model.train(std::vector<vcPelBuffer_const<double>>{image});
+    const long polls = vsys_attention_polls() - before;
+    ASSERT_GT(polls, 8);
+    const vcTextureModel trained = model;
+    const auto other = grating(128, 128, 0.1, 0.0, 40.0, 5.0);
+    for (long n = 1; n <= polls; ++n) {
+      vsys_fail_poll_after(n, VSYS_ABORTED);
+      EXPECT_THROW(model.train(std::vector<vcPelBuffer_const<double>>{other}), vcAbortRequested) << n;
+      vsys_fail_poll_after(0, VSYS_OK);
+      ASSERT_TRUE(model == trained) << n;
+    }
+    const long beforeDistance = vsys_attention_polls();
+    (void)model.distance<double>(other);
+    const long distancePolls = vsys_attention_polls() - beforeDistance;
+    vsys_fail_poll_after(distancePolls, VSYS_TIMED_OUT);
+    EXPECT_THROW((void)model.distance<double>(other), vcTimedOut);
     vsys_fail_poll_after(0, VSYS_OK);
-    ASSERT_TRUE(model == trained) << n;
   }
-  const long beforeDistance = vsys_attention_polls();
-  (void)model.distance<double>(other);
-  const long distancePolls = vsys_attention_polls() - beforeDistance;
-  vsys_fail_poll_after(distancePolls, VSYS_TIMED_OUT);
-  EXPECT_THROW((void)model.distance<double>(other), vcTimedOut);
-  vsys_fail_poll_after(0, VSYS_OK);
 }

@@ -268,6 +268,22 @@ class VEXFILT_API vcGaborBank {
 //    and a photograph's drift in scale or orientation moves the per-filter
 //    energies far more than these. Exact functions of the energies: no
 //    approximation beyond the bank's.
+//  - invariantSharp: the invariant features, each pixel's taken from the
+//    most homogeneous of 9 boxes of radius r around it (edge-preserving, as
+//    in Kuwahara's filter): the centred box and the 8 centred at offsets of
+//    o = r / 2 (rounded down) along the rows, the columns and the diagonals
+//    ((+-o, +-o)). A box's inhomogeneity is the step of ln(S + floor_m)
+//    across it, summed over the frequencies: the squared difference of its
+//    mean over the box's left and right halves (boxes of (r + 1) x (2 r + 1)
+//    centred o to either side) plus that of the upper and lower halves. The
+//    least step wins (ties: the centred box, then the order above); all
+//    3 * frequencies features come from that box. A pixel near an edge
+//    between two textures then takes a box on its own side, which narrows
+//    the halo around a flaw from about r to about r / 2. Candidates whose
+//    centre falls outside the image are left out, and the halves are read
+//    at the nearest pixel inside it; the default margin grows by o so that
+//    the boxes of pixels outside the margin stay as far from the border as
+//    the plain set's. Training uses the same choice.
 // ---------------------------------------------------------------------------
 
 class vcTextureModel;
@@ -278,7 +294,7 @@ class VEXFILT_API vcTextureModel {
   static constexpr long kMaxSmoothing = 256;
   static constexpr long kMaxMargin = 1024;
   // The feature sets (see above); the archive stores the enumerator's value.
-  enum class Features : unsigned char { perFilter = 0, invariant = 1 };
+  enum class Features : unsigned char { perFilter = 0, invariant = 1, invariantSharp = 2 };
   // The invariant set's default box radius: its coherence and spread are
   // statistics over the box and need area (a 49-pixel box).
   static constexpr long kInvariantSmoothing = 24;
@@ -288,8 +304,8 @@ class VEXFILT_API vcTextureModel {
   // An untrained model. smoothing and margin < 0 take their defaults: r = 0
   // for per-filter features (the energies are already averages over their
   // envelopes; a box widens the halo around a flaw by its radius),
-  // kInvariantSmoothing for invariant ones, and margin = ceil(3 s) + r,
-  // s = bank.envelopeSigma().
+  // kInvariantSmoothing for invariant ones, and margin = ceil(3 s) + r
+  // (+ r / 2 for invariantSharp), s = bank.envelopeSigma().
   // falseAlarmRate in (0, 0.5].
   // shrinkage in [0, 1] (default 0: the full covariance).
   explicit vcTextureModel(const vcGaborBank& bank, double falseAlarmRate = 0.01, long smoothing = -1, long margin = -1,
@@ -304,7 +320,8 @@ class VEXFILT_API vcTextureModel {
   long margin() const { return margin_; }
   double shrinkage() const { return shrinkage_; }
   Features features() const { return features_; }
-  // Features per pixel: filters() per filter, 3 * frequencies invariant.
+  // Features per pixel: filters() per filter, 3 * frequencies invariant
+  // (either invariant set).
   long featureCount() const;
   // The decision threshold on the distance; set by training, may be changed.
   double threshold() const;
