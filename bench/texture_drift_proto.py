@@ -157,10 +157,14 @@ class Model:
         self.variant = variant
         kind, _, arg = variant.partition(":")
         self.drop = kind.startswith("drop")
-        self.kind = kind[4:] if self.drop else kind
+        kind = kind[4:] if self.drop else kind
+        # A trailing "w": D from the whole training part, also in the held-out fits.
+        self.whole = kind.endswith("w") and kind != "w"
+        self.kind = kind[:-1] if self.whole else kind
         self.arg = float(arg) if arg else 0.0
+        self.d = None
 
-    def fit(self, part):
+    def fit(self, part, whole=False):
         n = part.shape[0]
         rows = part.reshape(n, -1).T.astype(float)
         mu = rows.mean(0)
@@ -168,7 +172,9 @@ class Model:
         c += np.eye(n) * (1e-9 * np.trace(c) / n + 1e-300)
         if self.kind == "plain":
             return mu, np.linalg.inv(np.linalg.cholesky(c))
-        d = drift(part.astype(float), self.kind)
+        if not self.whole or whole:
+            self.d = drift(part.astype(float), self.kind)
+        d = self.d
         if self.drop:
             # Directions v with v^T C v = 1, sorted by the drift's share v^T D v;
             # the distance keeps the n - j most stable ones.
@@ -188,7 +194,7 @@ class Model:
     def train(self, f, m):
         h = f.shape[1]
         mid = m + (h - 2 * m) // 2
-        self.fitted = self.fit(f[:, m:h - m, m:-m])
+        self.fitted = self.fit(f[:, m:h - m, m:-m], whole=True)
         up, lo = f[:, m:mid, m:-m], f[:, mid:h - m, m:-m]
         thr = 0.0
         for held, other in ((up, lo), (lo, up)):
