@@ -16,6 +16,7 @@ directions from the training part alone and widen the covariance along them:
   C' = C + k * D
 
 with C the pixels' covariance and D one of
+  hvc    as hv plus the absolute differences |C_a - C_b| of the halves' covariances;
   hv     the outer products of the differences between the means of the
          left/right and the upper/lower halves of the fitted part (rank <= 2);
   q      the covariance of the means of its four quarters (rank <= 3);
@@ -150,6 +151,15 @@ def drift(part, kind):
         d1 = part[:, :, :w // 2].mean(axis=(1, 2)) - part[:, :, w // 2:].mean(axis=(1, 2))
         d2 = part[:, :h // 2].mean(axis=(1, 2)) - part[:, h // 2:].mean(axis=(1, 2))
         return np.outer(d1, d1) + np.outer(d2, d2)
+    if kind == "hvc":
+        # The mean shifts and the absolute covariance changes between the halves.
+        out = np.zeros((n, n))
+        for a, b in ((part[:, :, :w // 2], part[:, :, w // 2:]), (part[:, :h // 2], part[:, h // 2:])):
+            ra, rb = a.reshape(n, -1).T, b.reshape(n, -1).T
+            dm = ra.mean(0) - rb.mean(0)
+            lam, v = np.linalg.eigh(np.cov(ra, rowvar=False) - np.cov(rb, rowvar=False))
+            out += np.outer(dm, dm) + (v * np.abs(lam)) @ v.T
+        return out
     if kind == "q":
         q = [part[:, y0:y1, x0:x1].mean(axis=(1, 2)) for y0, y1 in ((0, h // 2), (h // 2, h))
              for x0, x1 in ((0, w // 2), (w // 2, w))]
