@@ -168,10 +168,13 @@ void textures() {
   perFilter.train(training);
   vcTextureModel invariant(bank, 0.05, 4, 8, 0.5, vcTextureModel::Features::invariant);
   invariant.train(training);
+  vcTextureModel sharp(bank, 0.05, 4, 8, 0.0, vcTextureModel::Features::invariantSharp);
+  sharp.train(training);
   put("model-empty", 1, vcTextureModel());
   put("model-untrained", 1, vcTextureModel(sigmas, 0.1));
   put("model-filters", 1, perFilter);
   put("model-invariant", 1, invariant);
+  put("model-invariant-sharp", 1, sharp);
 }
 
 // Parameter inputs: one per entry point, every parameter at its typical value
