@@ -48,6 +48,7 @@ import scipy.ndimage as ndi
 import skimage.data
 
 import vexfilt
+from texture_sharp_proto import box, images
 
 FREQS = [0.05, 0.1, 0.2, 0.3, 0.4]
 N = 8
@@ -55,22 +56,6 @@ PAIRS = (("grass", "brick"), ("brick", "gravel"), ("grass", "gravel"), ("gravel"
          ("gravel", "brick"))
 PROTOCOLS = ((True, True), (True, False), (False, True), (False, False))
 CACHE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "build", "texture_drift_cache")
-
-
-def box(a, r):
-    """Box mean of radius r, the box cut at the border (as the library's boxSmooth)."""
-    out = a
-    for axis in (1, 0):
-        n = out.shape[axis]
-        c = np.cumsum(out, axis=axis)
-        c = np.concatenate([np.zeros_like(np.take(c, [0], axis=axis)), c], axis=axis)
-        t = np.arange(n)
-        lo, hi = np.maximum(0, t - r), np.minimum(n - 1, t + r)
-        num = np.take(c, hi + 1, axis=axis) - np.take(c, lo, axis=axis)
-        shape = [1, 1]
-        shape[axis] = n
-        out = num / (hi - lo + 1).reshape(shape)
-    return out
 
 
 def invariant(e, floors, r, marg):
@@ -99,24 +84,6 @@ class Bank:
 
     def margin(self, r):
         return int(np.ceil(3 * self.sigma)) + r
-
-
-def images(name, other, split, matched, size=96):
-    tex = getattr(skimage.data, name)().astype(float)
-    pat = getattr(skimage.data, other)().astype(float)
-    if matched:
-        pat = (pat - pat.mean()) / pat.std() * tex.std() + tex.mean()
-    h, w = tex.shape
-    train, test = (tex[:, :w // 2], tex[:, w // 2:].copy()) if split else (tex, tex.copy())
-    th, tw = test.shape
-    y0, x0 = (th - size) // 2, (tw - size) // 2
-    test[y0:y0 + size, x0:x0 + size] = pat[y0:y0 + size, x0:x0 + size]
-    # As texture_goals.py: through 8-bit PGMs.
-    train = np.clip(np.rint(train), 0, 255).astype(np.uint8)
-    test = np.clip(np.rint(test), 0, 255).astype(np.uint8)
-    flaw = np.zeros(test.shape, bool)
-    flaw[y0:y0 + size, x0:x0 + size] = True
-    return train, test, flaw
 
 
 def features(bank, name, other, split, matched, r):

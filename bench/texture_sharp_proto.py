@@ -186,7 +186,8 @@ class Model:
         return out
 
 
-def goal(model, name, other, split, matched, size=96):
+def images(name, other, split, matched, size=96):
+    """Training image, test image with the pasted patch, and the patch's mask."""
     tex = getattr(skimage.data, name)().astype(float)
     pat = getattr(skimage.data, other)().astype(float)
     if matched:
@@ -201,6 +202,12 @@ def goal(model, name, other, split, matched, size=96):
     test = np.clip(np.rint(test), 0, 255).astype(np.uint8)
     flaw = np.zeros(test.shape, bool)
     flaw[y0:y0 + size, x0:x0 + size] = True
+    return train, test, flaw
+
+
+def goal(model, name, other, split, matched, size=96):
+    train, test, flaw = images(name, other, split, matched, size)
+    th, tw = test.shape
     model.train(train)
     hit = model.distance(test) > model.threshold
     m = model.margin
