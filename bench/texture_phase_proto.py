@@ -52,7 +52,6 @@ import sys
 import numpy as np
 
 import texture_sharp_proto as sp
-import vexfilt
 
 PHASE_PAIRS = ((0.05, 0.1), (0.1, 0.2), (0.2, 0.4))
 PHASE_SETS = ("ri", "ra", "ria")
