@@ -61,8 +61,8 @@ def responses(bank, image):
     """Complex responses (filters, h, w) of the bank's one-sided Gabor patches, exact in double."""
     img = image.astype(float)
     h, w = img.shape
-    spec = np.fft.fft2(img - img.mean())
-    spec[0, 0] = 0.0
+    spectrum = np.fft.fft2(img - img.mean())
+    spectrum[0, 0] = 0.0
     fy = np.fft.fftfreq(h)[:, None]
     fx = np.fft.fftfreq(w)[None, :]
     out = np.empty((bank.filters, h, w), complex)
@@ -71,7 +71,7 @@ def responses(bank, image):
         f = freqs[k // bank.orientations]
         u = fx * np.cos(th) + fy * np.sin(th) - f
         v = -fx * np.sin(th) + fy * np.cos(th)
-        out[k] = np.fft.ifft2(spec * np.exp(-0.5 * (u * u / (su * su) + v * v / (sv * sv))))
+        out[k] = np.fft.ifft2(spectrum * np.exp(-0.5 * (u * u / (su * su) + v * v / (sv * sv))))
     return out
 
 
