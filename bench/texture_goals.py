@@ -7,10 +7,12 @@ unrotated image's, against the rotation. Defects: a patch of another texture
 pasted into one half of an image, the model trained on the other half.
 Runs tests/vision/texture_probe through PGM files.
 
-usage: bench/texture_goals.py BUILD_DIR [--quick] [--defects] [--sharp] [--picture=PNG]
+usage: bench/texture_goals.py BUILD_DIR [--quick] [--defects] [--sharp] [--picture=PNG] [--halo-picture=PNG]
 
 --defects leaves out the orientation goal; --quick the "before" rows (and
 most rotations); --picture writes the brick-with-gravel defect map;
+--halo-picture=PNG only writes brick with a raw patch of grass, the invariant set
+above the sharp one (the halo around the patch);
 --separability=PNG the distance histograms of grass and gravel; --sharp adds
 the rows of the sharp invariant set (each pixel's features from the most
 homogeneous of 9 boxes), every protocol with both pastes, and the same image
@@ -237,6 +239,19 @@ if __name__ == "__main__":
     pairs = (("grass", "brick"), ("brick", "gravel"), ("grass", "gravel"), ("gravel", "grass"), ("brick", "grass"),
              ("gravel", "brick"))
     picture = next((a.split("=", 1)[1] for a in sys.argv if a.startswith("--picture=")), None)
+    halo = next((a.split("=", 1)[1] for a in sys.argv if a.startswith("--halo-picture=")), None)
+    if halo:
+        # Brick with a raw patch of grass, trained on the other half: the
+        # invariant set (top) and the sharp one (bottom).
+        import skimage.io
+        parts = []
+        for model in (DEFAULT_MODEL, SHARP_MODEL):
+            path = os.path.join(TMP, f"halo-{len(parts)}.png")
+            defect_goal("brick", "grass", DEFAULT_FREQS, smoothing=model, matched=False, picture=path)
+            parts.append(skimage.io.imread(path))
+        gap = np.full((8,) + parts[0].shape[1:], 255, np.uint8)
+        skimage.io.imsave(halo, np.concatenate([parts[0], gap, parts[1]], axis=0), check_contrast=False)
+        sys.exit()
     separability(picture=next((a.split("=", 1)[1] for a in sys.argv if a.startswith("--separability=")), None))
     print("default: invariant features, bank", DEFAULT_FREQS)
     sharp = "--sharp" in sys.argv
