@@ -105,8 +105,14 @@ vcGaborBank aBank(Reader& in) {
   std::vector<double> frequencies(1 + in.byte() % 3);
   for (double& f : frequencies) f = in.real(0.15);
   const long orientations = in.integer(4);
-  vcGaborBank bank = (in.byte() & 1)
-                         ? vcGaborBank(frequencies, orientations, in.real(1.0), in.real(0.0))
+  // Every parameter is read into a variable of its own first: the order in
+  // which a call's arguments are evaluated is the compiler's choice, and the
+  // replay (g++) must read an input as the fuzzer (clang) did.
+  const bool fromBandwidths = in.byte() & 1;
+  const double bandwidth = in.real(1.0);
+  const double angular = in.real(0.0);
+  vcGaborBank bank = fromBandwidths
+                         ? vcGaborBank(frequencies, orientations, bandwidth, angular)
                          : vcGaborBank(frequencies, orientations,
                                        std::vector<vcPair<double>>(frequencies.size(), {in.real(0.04), in.real(0.04)}));
   if (in.byte() & 1) bank.support(in.real(4.0));
@@ -121,14 +127,18 @@ void texture(Reader& in) {
   const vcTextureStack stack = bank.energy<double>(image, step);
   require(stack.filters == bank.filters(), "one energy plane per filter");
   (void)bank.maps(stack);
-  (void)bank.energyBound(in.integer(0), in.integer(1), {in.integer(64), in.integer(64)});
+  const long k = in.integer(0), boundStep = in.integer(1);
+  (void)bank.energyBound(k, boundStep, {in.integer(64), in.integer(64)});
   (void)bank.orientation<double>(image, in.integer(2));
 }
 
 void model(Reader& in) {
   const vcGaborBank bank = aBank(in);
-  vcTextureModel m(bank, in.real(0.01), in.integer(-1), in.integer(-1), in.real(0.0),
-                   anEnum<vcTextureModel::Features>(in, 2));
+  const double rate = in.real(0.01);
+  const long smoothing = in.integer(-1), margin = in.integer(-1);
+  const double shrinkage = in.real(0.0);
+  const auto features = anEnum<vcTextureModel::Features>(in, 2);
+  vcTextureModel m(bank, rate, smoothing, margin, shrinkage, features);
   const long side = 8 + static_cast<long>(in.byte() % 56);
   m.train(std::vector<vcPelBuffer_const<double>>{in.image(side, side)});
   if (in.byte() & 1) m.threshold(in.real(m.threshold()));
@@ -138,25 +148,29 @@ void model(Reader& in) {
 }
 
 vcFrameFilter aFrameFilter(Reader& in) {
-  switch (in.byte() % 4) {
-    case 0:
-      return vcFrameFilter::bandPass(in.real(0.02), in.real(0.0), in.real(0.1), in.integer(0));
-    case 1:
-      return vcFrameFilter::bandReject(in.real(0.02), in.real(0.0), in.real(0.1), in.integer(0));
-    case 2:
-      return vcFrameFilter::gabor({in.real(0.03), in.real(0.03)}, {in.real(0.0), in.real(0.0)}, vcRadian(in.real(0.5)),
-                                  in.real(0.12), in.integer(0));
-    default:
-      return vcFrameFilter::gaborReject({in.real(0.03), in.real(0.03)}, {in.real(0.0), in.real(0.0)},
-                                        vcRadian(in.real(0.5)), in.real(0.12), in.integer(0));
+  const unsigned kind = in.byte() % 4;
+  if (kind < 2) {
+    const double sigma = in.real(0.02), plateau = in.real(0.0), frequency = in.real(0.1);
+    const long dc = in.integer(0);
+    return kind == 0 ? vcFrameFilter::bandPass(sigma, plateau, frequency, dc)
+                     : vcFrameFilter::bandReject(sigma, plateau, frequency, dc);
   }
+  const vcPair<double> sigma{in.real(0.03), in.real(0.03)}, plateau{in.real(0.0), in.real(0.0)};
+  const double angle = in.real(0.5), frequency = in.real(0.12);
+  const long dc = in.integer(0);
+  return kind == 2 ? vcFrameFilter::gabor(sigma, plateau, vcRadian(angle), frequency, dc)
+                   : vcFrameFilter::gaborReject(sigma, plateau, vcRadian(angle), frequency, dc);
 }
 
 void frames(Reader& in) {
   const vcFrameFilter filter = aFrameFilter(in);
   const long w = in.integer(40), h = in.integer(30);
-  const vcFramePlan plan(w, h, filter, anEnum<vcEdgeMode>(in, 4), in.real(1e-3), in.integer(0));
-  (void)plan.pixelErrorBound(in.real(0.0), in.real(255.0));
+  const vcEdgeMode edge = anEnum<vcEdgeMode>(in, 4);
+  const double tolerance = in.real(1e-3);
+  const long tile = in.integer(0);
+  const vcFramePlan plan(w, h, filter, edge, tolerance, tile);
+  const double low = in.real(0.0), high = in.real(255.0);
+  (void)plan.pixelErrorBound(low, high);
   if (w > 64 || h > 64) return;  // the plan alone: frames this size are not run here
   const vcPelBuffer<double> input = in.image(w, h);
   vcPelBuffer<double> out;
@@ -200,7 +214,8 @@ void similarity(Reader& in) {
   const long w = in.integer(32), h = in.integer(32);
   const vcSimilarityRegistration registration(w, h, o);
   if (w > 64 || h > 64) return;
-  (void)registration.run(in.image(w, h), in.image(w, h));
+  const vcPelBuffer<double> reference = in.image(w, h), moving = in.image(w, h);
+  (void)registration.run(reference, moving);
 }
 
 void windows(Reader& in) {

@@ -221,10 +221,11 @@ vcTextureModel::vcTextureModel(const vcGaborBank& bank, double falseAlarmRate, l
     throw Defs::InvalidArgument("Unknown texture feature set.");
   const bool sharp = features == Features::invariantSharp;
   if (smoothing < 0) smoothing = features != Features::perFilter ? kInvariantSmoothing : 0;
+  // Checked before the default margin is made from it, which must not overflow.
+  if (smoothing > kMaxSmoothing) throw Defs::InvalidArgument("Smoothing radius must be at most 256.");
   // The sharp set's boxes reach r / 2 further: the margin grows by as much.
   if (margin < 0)
     margin = std::min(kMaxMargin, static_cast<long>(std::ceil(3.0 * s)) + smoothing + (sharp ? smoothing / 2 : 0));
-  if (smoothing > kMaxSmoothing) throw Defs::InvalidArgument("Smoothing radius must be at most 256.");
   if (margin > kMaxMargin) throw Defs::InvalidArgument("Margin must be at most 1024.");
   if (!(shrinkage >= 0.0 && shrinkage <= 1.0)) throw Defs::InvalidArgument("Shrinkage must be between 0 and 1.");
   bank_ = bank;

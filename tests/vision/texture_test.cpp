@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <numbers>
 #include <utility>
 #include <vector>
@@ -329,6 +330,8 @@ TEST(GaborBank, BadParametersAndInputs) {
       EXPECT_EQ(bank.energyExact<double>(tiny).values.size(), static_cast<std::size_t>(4 * w * h));
     }
   EXPECT_THROW(vcTextureModel(bank, 0.0), IA);
+  // A huge smoothing radius is refused before the default margin is made from it.
+  EXPECT_THROW(vcTextureModel(bank, 0.01, std::numeric_limits<long>::max()), IA);
   EXPECT_THROW(vcTextureModel{vcGaborBank{}}, vcFrequencyDefs::Uninitialized);
   const vcTextureModel model(bank);
   EXPECT_THROW(model.distance<double>(image), vcFrequencyDefs::Uninitialized);
